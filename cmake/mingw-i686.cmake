@@ -1,0 +1,15 @@
+# MinGW-w64 i686 cross toolchain. The posix thread model is needed: the win32
+# model has no std::mutex, which GoogleTest uses.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(QLX_MINGW_TRIPLE i686-w64-mingw32)
+
+set(CMAKE_C_COMPILER ${QLX_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QLX_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QLX_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QLX_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

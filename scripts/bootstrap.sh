@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Installs everything the two builds need on a Debian 12 machine (run as root).
+# Idempotent: when all is present it only checks and returns within seconds.
+set -euo pipefail
+
+JPEG_PREFIX=${QLX_JPEG_PREFIX:-/opt/qlx/libjpeg-mingw32}
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+log() { printf 'bootstrap: %s\n' "$*" >&2; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+packages=(
+  wine wine32 wine64 xvfb xauth x11-utils imagemagick
+  mingw-w64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
+  zlib1g-dev libjpeg-dev cmake ninja-build googletest
+  clang-14 libclang-rt-14-dev clang-format dpkg-dev locales
+)
+
+missing_packages() {
+  local p
+  for p in "${packages[@]}"; do
+    case "$p" in
+      wine32) p=wine32:i386 ;;
+    esac
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+ensure_i386() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    log "adding the i386 architecture"
+    as_root dpkg --add-architecture i386
+    need_update=1
+  fi
+}
+
+# A deb-src entry mirroring the machine's own deb entries, so apt-get source works.
+ensure_deb_src() {
+  local f=/etc/apt/sources.list.d/qlx-deb-src.sources
+  [ -f "$f" ] && return 0
+  log "adding deb-src entries derived from the existing apt sources"
+  local tmp
+  tmp=$(mktemp)
+  if compgen -G '/etc/apt/sources.list.d/*.sources' >/dev/null; then
+    for s in /etc/apt/sources.list.d/*.sources; do
+      [ "$s" = "$f" ] && continue
+      grep -q '^Types:.*\bdeb\b' "$s" || continue
+      sed -e 's/^Types:.*/Types: deb-src/' "$s" >>"$tmp"
+      echo >>"$tmp"
+    done
+  fi
+  if [ -s "$tmp" ]; then
+    as_root install -m 0644 "$tmp" "$f"
+  elif [ -f /etc/apt/sources.list ]; then
+    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' >"$tmp"
+    as_root install -m 0644 "$tmp" /etc/apt/sources.list.d/qlx-deb-src.list
+    as_root touch "$f"
+  fi
+  rm -f "$tmp"
+  need_update=1
+}
+
+need_update=0
+ensure_i386
+ensure_deb_src
+miss=$(missing_packages)
+if [ -n "$miss" ] || [ "$need_update" = 1 ]; then
+  log "installing: ${miss:-nothing (index refresh only)}"
+  as_root apt-get update -qq
+  if [ -n "$miss" ]; then
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends $miss \
+      wine32:i386
+  fi
+fi
+
+# libjpeg-turbo for MinGW i686 is not packaged: build it static from Debian's source package.
+if [ ! -f "$JPEG_PREFIX/lib/libjpeg.a" ]; then
+  log "building libjpeg-turbo for i686-w64-mingw32 into $JPEG_PREFIX"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  (
+    cd "$work"
+    apt-get source -qq --download-only libjpeg-turbo >/dev/null 2>&1 || apt-get source -qq --download-only libjpeg-turbo
+    dpkg-source -x --no-check ./*.dsc src >/dev/null
+    cmake -S src -B build -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_INSTALL_PREFIX="$JPEG_PREFIX" \
+      -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
+      -DWITH_SIMD=OFF -DWITH_JPEG8=OFF >/dev/null
+    cmake --build build >/dev/null
+    as_root cmake --install build >/dev/null
+  )
+fi
+# A locale whose decimal separator is a comma, for the ratio texts' tests.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  log "generating the de_DE.UTF-8 locale"
+  as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
+fi
+log "ready"

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# One headless Windows environment per build folder: a Wine prefix, an Xvfb
+# display and a persistent wineserver, started once and shared by every test.
+#   wine-env.sh start BUILD        start (or find) the environment
+#   wine-env.sh run BUILD CMD...   run a Windows program in it (starts it if needed)
+#   wine-env.sh stop BUILD         end the display and the wineserver
+#   wine-env.sh env BUILD          print the variables, for use with eval
+set -euo pipefail
+
+cmd=${1:?command}
+build=$(cd "${2:?build folder}" && pwd)
+shift 2
+state="$build/wine-env"
+mkdir -p "$state"
+
+export WINEPREFIX="$state/prefix"
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installers, no menu entries: the tests need none of them.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
+
+display_alive() {
+  [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
+}
+
+start_display() {
+  display_alive && return 0
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    local i
+    for i in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+    if kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+      echo ":$n" >"$state/display"
+      return 0
+    fi
+  done
+  echo "wine-env: no free X display" >&2
+  return 1
+}
+
+start() {
+  exec 9>"$state/lock"
+  flock 9
+  start_display
+  export DISPLAY
+  DISPLAY=$(cat "$state/display")
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >"$state/wineboot.log" 2>&1 || true
+  fi
+  # A persistent server keeps every later Wine start down to a fraction of a second.
+  wineserver -p >/dev/null 2>&1 || true
+  flock -u 9
+}
+
+case "$cmd" in
+start)
+  start
+  ;;
+run)
+  start
+  export DISPLAY
+  DISPLAY=$(cat "$state/display")
+  exec wine "$@"
+  ;;
+env)
+  start >/dev/null
+  printf 'export WINEPREFIX=%q WINEARCH=win32 WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q\n' \
+    "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$(cat "$state/display")"
+  ;;
+stop)
+  wineserver -k >/dev/null 2>&1 || true
+  if display_alive; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
+  rm -f "$state/xvfb.pid" "$state/display"
+  ;;
+*)
+  echo "usage: wine-env.sh start|run|env|stop BUILD [CMD...]" >&2
+  exit 2
+  ;;
+esac

@@ -1,0 +1,254 @@
+#include "mxStorage.h"
+
+#include "rtl/AtomicFile.h"
+#include "rtl/SysUtils.h"
+
+#include <climits>
+
+namespace mx {
+
+using rtl::TCompressionStream;
+using rtl::TDecompressionStream;
+using rtl::TMemoryStream;
+using rtl::TStream;
+
+std::string RatioText(int64_t part, int64_t whole) {
+  if (whole == 0)
+    return "100%";
+  const long double r = static_cast<long double>(part) / static_cast<long double>(whole) * 100.0L;
+  return rtl::FormatFixed2(r) + "%";
+}
+
+// --- TmxStoredItem ---
+
+TmxStoredItem::TmxStoredItem(rtl::TCollection* collection) : rtl::TCollectionItem(collection) {}
+
+TmxStoredItem::~TmxStoredItem() {
+  FData.Clear();
+  LeaveCollection();
+  OnDestroy(this);
+}
+
+bool TmxStoredItem::StoreIsLoading() const {
+  auto* items = dynamic_cast<TmxStoredItems*>(Collection());
+  return items && items->Storage() && items->Storage()->IsLoading();
+}
+
+void TmxStoredItem::SetName(const std::string& name) {
+  if (rtl::AnsiSameText(name, FName))
+    return;
+  if (auto* c = Collection()) {
+    for (int i = 0; i < c->Count(); ++i) {
+      auto* other = static_cast<TmxStoredItem*>(c->GetItem(i));
+      if (other != this && rtl::AnsiSameText(other->FName, name))
+        throw rtl::Exception(SDuplicatedName);
+    }
+  }
+  FName = name;
+  Changed(false);
+}
+
+void TmxStoredItem::SetFileName(const std::string& fileName) {
+  if (StoreIsLoading())
+    FFileName = fileName;
+}
+
+void TmxStoredItem::SetFileSize(int32_t fileSize) {
+  if (StoreIsLoading())
+    FFileSize = fileSize;
+}
+
+void TmxStoredItem::SetCompression(TCompressionLevel compression) {
+  if (StoreIsLoading()) {
+    FCompression = compression;
+    return;
+  }
+  if (compression == FCompression)
+    return;
+  TMemoryStream buffer;
+  SaveToStream(&buffer);
+  FCompression = compression;
+  LoadFromStream(&buffer);
+}
+
+std::string TmxStoredItem::Ratio() const { return RatioText(Size(), FFileSize); }
+
+void TmxStoredItem::LoadFromStream(TStream* source) {
+  FData.Clear();
+  if (!source || source->Size() == 0)
+    return;
+  source->SetPosition(0);
+  OnBeforeLoad(this, source);
+  if (FCompression != TCompressionLevel::clNone) {
+    const int64_t size = source->Size();
+    // The length prefix is a signed 32-bit value; larger content cannot be stored.
+    if (size > INT32_MAX)
+      throw rtl::EWriteError(rtl::SWriteError);
+    const int32_t length = static_cast<int32_t>(size);
+    TCompressionStream zip(FCompression, FData);
+    const uint8_t prefix[4] = {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+                               static_cast<uint8_t>(length >> 16),
+                               static_cast<uint8_t>(length >> 24)};
+    zip.WriteBuffer(prefix, 4);
+    zip.CopyFrom(*source, length);
+    FFileSize = length;
+    zip.Finish();
+  } else {
+    FData.CopyFrom(*source, 0);
+  }
+  OnAfterLoad(this);
+}
+
+void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) {
+  FData.SetPosition(0);
+  if (FCompression == TCompressionLevel::clNone || FData.Size() == 0) {
+    if (FData.Size() != 0)
+      dest.CopyFrom(FData, 0);
+    return;
+  }
+  TDecompressionStream unzip(FData);
+  uint8_t prefix[4];
+  unzip.ReadBuffer(prefix, 4);
+  const int32_t length = static_cast<int32_t>(static_cast<uint32_t>(prefix[0]) |
+                                              static_cast<uint32_t>(prefix[1]) << 8 |
+                                              static_cast<uint32_t>(prefix[2]) << 16 |
+                                              static_cast<uint32_t>(prefix[3]) << 24);
+  if (length < 0)
+    throw rtl::EReadError(rtl::Format("Invalid stored content length (%d)", length));
+  if (length != 0)
+    dest.CopyFrom(unzip, length);
+  if (checkEnd) {
+    // The content must be all the stream holds, and zlib must have checked
+    // the stream's trailer.
+    uint8_t extra;
+    if (unzip.Read(&extra, 1) != 0)
+      throw rtl::ECompressionError(rtl::SZLibError);
+    if (!unzip.AtStreamEnd())
+      throw rtl::EReadError(rtl::SReadError);
+  }
+}
+
+void TmxStoredItem::SaveToStream(TStream* dest) {
+  if (!dest)
+    return;
+  FData.SetPosition(0);
+  OnBeforeSave(this, dest);
+  SaveContent(*dest, false);
+  OnAfterSave(this);
+}
+
+void TmxStoredItem::ExtractToFile(const std::string& path) {
+  rtl::TAtomicFileStream file(path);
+  FData.SetPosition(0);
+  OnBeforeSave(this, &file);
+  SaveContent(file, true);
+  file.Commit();
+  OnAfterSave(this);
+}
+
+void TmxStoredItem::ReadStoredItem(TStream& record) {
+  FData.Clear();
+  int32_t n = 0;
+  record.ReadBuffer(&n, 4);
+  // Never trust the length further than the record reaches.
+  if (n < 1 || n > record.Size() - record.Position())
+    throw rtl::EReadError(rtl::SReadError);
+  FData.CopyFrom(record, n);
+  FData.SetPosition(0);
+}
+
+void TmxStoredItem::WriteStoredItem(TStream& record) {
+  const int32_t n = Size();
+  FData.SetPosition(0);
+  record.WriteBuffer(&n, 4);
+  record.CopyFrom(FData, 0);
+}
+
+void TmxStoredItem::AssignTo(rtl::TPersistent* dest) {
+  auto* target = dynamic_cast<TmxStoredItem*>(dest);
+  if (!target) {
+    rtl::TCollectionItem::AssignTo(dest);
+    return;
+  }
+  rtl::TCollection* c = Collection();
+  if (c)
+    c->BeginUpdate();
+  try {
+    target->FTag = FTag;
+    target->FData.Clear();
+    if (target != this) {
+      FData.SetPosition(0);
+      target->FData.CopyFrom(FData, 0);
+    }
+  } catch (...) {
+    if (c)
+      c->EndUpdate();
+    throw;
+  }
+  if (c)
+    c->EndUpdate();
+}
+
+// --- TmxStoredItems ---
+
+TmxStoredItems::TmxStoredItems(TmxStorage* owner)
+    : rtl::TCollection([](rtl::TCollection* c) { return new TmxStoredItem(c); }),
+      FStorage(owner) {}
+
+rtl::TPersistent* TmxStoredItems::GetOwner() { return FStorage; }
+
+std::string TmxStoredItems::GetAttr(int index) { return index == 0 ? "Name" : std::string(); }
+
+std::string TmxStoredItems::GetItemAttr(int index, int itemIndex) {
+  return index == 0 ? Items(itemIndex)->Name() : std::string();
+}
+
+void TmxStoredItems::SetItemName(rtl::TCollectionItem* item) {
+  int n = 1;
+  std::string name;
+  for (bool taken = true; taken; ++n) {
+    name = rtl::Format("mxStoredItem%d", n);
+    taken = false;
+    for (int i = 0; i < Count() && !taken; ++i) {
+      auto* other = Items(i);
+      taken = other != item && rtl::SameText(other->Name(), name);
+    }
+  }
+  static_cast<TmxStoredItem*>(item)->SetName(name);
+}
+
+// --- TmxStorage ---
+
+TmxStorage::TmxStorage(rtl::TComponent* owner)
+    : rtl::TComponent(owner), FStoredItems(std::make_unique<TmxStoredItems>(this)),
+      FVersion(0x0101) {}
+
+TmxStorage::~TmxStorage() { FStoredItems.reset(); }
+
+TmxStoredItem* TmxStorage::GetStoredItem(int32_t index) const {
+  if (index >= FStoredItems->Count())
+    return nullptr;
+  return FStoredItems->Items(index);
+}
+
+int32_t TmxStorage::Size() const {
+  uint32_t sum = 0;
+  for (int i = 0; i < FStoredItems->Count(); ++i)
+    sum += static_cast<uint32_t>(FStoredItems->Items(i)->Size());
+  return static_cast<int32_t>(sum);
+}
+
+int32_t TmxStorage::OriginalSize() const {
+  uint32_t sum = 0;
+  for (int i = 0; i < FStoredItems->Count(); ++i)
+    sum += static_cast<uint32_t>(FStoredItems->Items(i)->FileSize());
+  return static_cast<int32_t>(sum);
+}
+
+std::string TmxStorage::Ratio() const { return RatioText(Size(), OriginalSize()); }
+
+std::string TmxStorage::Version() const {
+  return rtl::Format("%d.%d", (FVersion >> 8) & 0xFF, FVersion & 0xFF);
+}
+
+} // namespace mx

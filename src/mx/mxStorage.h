@@ -1,0 +1,140 @@
+// The payload store: files kept compressed in memory, written out on demand.
+#pragma once
+
+#include "rtl/Classes.h"
+#include "rtl/Streams.h"
+#include "rtl/ZLibStreams.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace mx {
+
+using rtl::TCompressionLevel;
+
+class TmxStorage;
+
+using TmxStreamEvent = rtl::TEvent<void(rtl::TObject* sender, rtl::TStream* stream)>;
+using TmxExtractError = rtl::TEvent<void(rtl::TObject* sender, const std::string& path,
+                                         const std::string& fileName)>;
+using TmxBeforeExtract = rtl::TEvent<void(rtl::TObject* sender, std::string& path,
+                                          std::string& fileName, bool& extract)>;
+using TmxAfterExtract = rtl::TEvent<void(rtl::TObject* sender, const std::string& path,
+                                         const std::string& fileName)>;
+
+inline constexpr const char* SDuplicatedName = "Duplicated stored item name";
+
+// One stored file. Its data holds the content in stored form: a zlib stream
+// of a 4-byte little-endian length and the content, or the bare content for
+// clNone, or nothing for empty content.
+class TmxStoredItem : public rtl::TCollectionItem {
+public:
+  explicit TmxStoredItem(rtl::TCollection* collection);
+  ~TmxStoredItem() override;
+  const char* ClassName() const override { return "TmxStoredItem"; }
+  std::string DisplayName() const override { return FName; }
+
+  int32_t Tag() const { return FTag; }
+  void SetTag(int32_t tag) { FTag = tag; }
+  const std::string& Name() const { return FName; }
+  // "Duplicated stored item name" when another item has that name.
+  void SetName(const std::string& name);
+  const std::string& FileName() const { return FFileName; }
+  void SetFileName(const std::string& fileName);
+  int32_t FileSize() const { return FFileSize; }
+  void SetFileSize(int32_t fileSize);
+  TCompressionLevel Compression() const { return FCompression; }
+  // Re-encodes the data, except while the store is being loaded.
+  void SetCompression(TCompressionLevel compression);
+  int32_t Size() const { return static_cast<int32_t>(FData.Bytes().size()); }
+  void SetSize(int32_t) {}
+  std::string Ratio() const;
+  void SetRatio(const std::string&) {}
+
+  void LoadFromStream(rtl::TStream* source);
+  void SaveToStream(rtl::TStream* dest);
+  // Replaces the file at path only once the whole content is out and checked.
+  void ExtractToFile(const std::string& path);
+
+  // The "StoredItem" record: a 4-byte data length, then the data.
+  void ReadStoredItem(rtl::TStream& record);
+  void WriteStoredItem(rtl::TStream& record);
+  rtl::TMemoryStream& Data() { return FData; }
+
+  rtl::TNotifyEvent OnCreate;
+  rtl::TNotifyEvent OnDestroy;
+  TmxStreamEvent OnBeforeLoad;
+  TmxStreamEvent OnBeforeSave;
+  rtl::TNotifyEvent OnAfterLoad;
+  rtl::TNotifyEvent OnAfterSave;
+
+protected:
+  void AssignTo(rtl::TPersistent* dest) override;
+
+private:
+  bool StoreIsLoading() const;
+  void SaveContent(rtl::TStream& dest, bool checkEnd);
+
+  int32_t FTag = 0;
+  std::string FName;
+  std::string FFileName;
+  int32_t FFileSize = 0;
+  rtl::TMemoryStream FData;
+  TCompressionLevel FCompression = TCompressionLevel::clDefault;
+};
+
+class TmxStoredItems : public rtl::TCollection {
+public:
+  explicit TmxStoredItems(TmxStorage* owner);
+  const char* ClassName() const override { return "TmxStoredItems"; }
+  rtl::TPersistent* GetOwner() override;
+  TmxStorage* Storage() const { return FStorage; }
+  TmxStoredItem* Items(int index) const { return static_cast<TmxStoredItem*>(GetItem(index)); }
+
+  int GetAttrCount() override { return 1; }
+  std::string GetAttr(int index) override;
+  std::string GetItemAttr(int index, int itemIndex) override;
+
+protected:
+  void SetItemName(rtl::TCollectionItem* item) override;
+  void Update(rtl::TCollectionItem*) override {}
+
+private:
+  TmxStorage* FStorage;
+};
+
+class TmxStorage : public rtl::TComponent {
+public:
+  explicit TmxStorage(rtl::TComponent* owner);
+  ~TmxStorage() override;
+  const char* ClassName() const override { return "TmxStorage"; }
+
+  // The item at index, or none at or beyond the count; "List index out of
+  // bounds" below 0.
+  TmxStoredItem* GetStoredItem(int32_t index) const;
+  TmxStoredItems* StoredItems() const { return FStoredItems.get(); }
+  void SetStoredItems(TmxStoredItems* items) { FStoredItems->Assign(items); }
+
+  int32_t Size() const;
+  void SetSize(int32_t) {}
+  int32_t OriginalSize() const;
+  void SetOriginalSize(int32_t) {}
+  std::string Ratio() const;
+  void SetRatio(const std::string&) {}
+  std::string Version() const;
+  void SetVersion(const std::string&) {}
+
+  TmxExtractError OnExtractError;
+  TmxBeforeExtract OnBeforeExtract;
+  TmxAfterExtract OnAfterExtract;
+
+private:
+  std::unique_ptr<TmxStoredItems> FStoredItems;
+  int32_t FVersion;
+};
+
+// "100%" for a zero whole, else part / whole * 100 with two decimals and "%".
+std::string RatioText(int64_t part, int64_t whole);
+
+} // namespace mx
