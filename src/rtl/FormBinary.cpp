@@ -9,7 +9,9 @@ namespace rtl {
 
 namespace {
 
-[[noreturn]] void InvalidValue() { throw EFilerError(SInvalidPropertyValue); }
+[[noreturn]] void InvalidValue() {
+  throw EFilerError(SInvalidPropertyValue);
+}
 
 uint32_t LoadLE32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -55,7 +57,9 @@ int64_t TBinaryFormReader::Remaining() {
   return left > 0 ? left : 0;
 }
 
-void TBinaryFormReader::Read(void* buffer, int32_t count) { FStream.ReadBuffer(buffer, count); }
+void TBinaryFormReader::Read(void* buffer, int32_t count) {
+  FStream.ReadBuffer(buffer, count);
+}
 
 uint8_t TBinaryFormReader::ReadByte() {
   uint8_t b;
@@ -153,7 +157,9 @@ std::string TBinaryFormReader::ReadBytesAsString(int32_t count) {
   return s;
 }
 
-std::string TBinaryFormReader::ReadStr() { return ReadBytesAsString(ReadByte()); }
+std::string TBinaryFormReader::ReadStr() {
+  return ReadBytesAsString(ReadByte());
+}
 
 std::string TBinaryFormReader::ReadString() {
   switch (NextValue()) {
@@ -229,9 +235,13 @@ std::vector<std::string> TBinaryFormReader::ReadSet() {
   return names;
 }
 
-void TBinaryFormReader::SkipValue() { ReadFormValue(); }
+void TBinaryFormReader::SkipValue() {
+  ReadFormValue();
+}
 
-TFormValue TBinaryFormReader::ReadFormValue() { return ReadFormValueOf(ReadValue()); }
+TFormValue TBinaryFormReader::ReadFormValue() {
+  return ReadFormValueOf(ReadValue());
+}
 
 TFormValue TBinaryFormReader::ReadFormValueOf(TValueType type) {
   TFormValue v;
@@ -358,7 +368,9 @@ void TBinaryFormWriter::WriteRaw(const void* data, size_t count) {
   }
 }
 
-void TBinaryFormWriter::WriteSignature() { Write(FormSignature, 4); }
+void TBinaryFormWriter::WriteSignature() {
+  Write(FormSignature, 4);
+}
 
 void TBinaryFormWriter::WriteLength(size_t count) {
   if (count > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
@@ -386,7 +398,9 @@ void TBinaryFormWriter::WritePrefix(bool hasPrefix, uint8_t prefix, TValueType c
     WriteInteger(childPos, childPosType);
 }
 
-void TBinaryFormWriter::WriteInteger(int64_t value) { WriteInteger(value, SmallestIntType(value)); }
+void TBinaryFormWriter::WriteInteger(int64_t value) {
+  WriteInteger(value, SmallestIntType(value));
+}
 
 void TBinaryFormWriter::WriteInteger(int64_t value, TValueType type) {
   int size;
@@ -407,8 +421,8 @@ void TBinaryFormWriter::WriteInteger(int64_t value, TValueType type) {
     throw EFilerError(Format("%s is not an integer tag", ValueTypeName(type)));
   }
   if (size < 8 && SmallestIntType(value) > type)
-    throw EFilerError(Format("Integer %lld does not fit %s", static_cast<long long>(value),
-                             ValueTypeName(type)));
+    throw EFilerError(
+        Format("Integer %lld does not fit %s", static_cast<long long>(value), ValueTypeName(type)));
   uint8_t b[9];
   b[0] = static_cast<uint8_t>(type);
   StoreLE(b + 1, static_cast<uint64_t>(value), size);

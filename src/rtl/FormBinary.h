@@ -69,10 +69,10 @@ public:
   int32_t ReadInteger();    // vaInt8, vaInt16, vaInt32
   int64_t ReadInt64();      // those and vaInt64
   std::string ReadString(); // vaString, vaLString, vaWString (to ANSI), vaUTF8String (to ANSI)
-  std::u16string ReadWideString(); // the same tags, as UTF-16
-  std::string ReadIdent();         // vaIdent, and vaFalse/vaTrue/vaNil by name
-  bool ReadBoolean();              // vaFalse, vaTrue
-  std::vector<uint8_t> ReadBinary(); // vaBinary
+  std::u16string ReadWideString();    // the same tags, as UTF-16
+  std::string ReadIdent();            // vaIdent, and vaFalse/vaTrue/vaNil by name
+  bool ReadBoolean();                 // vaFalse, vaTrue
+  std::vector<uint8_t> ReadBinary();  // vaBinary
   std::vector<std::string> ReadSet(); // vaSet
   // A short string: one length byte, then the bytes (names, set members).
   std::string ReadStr();

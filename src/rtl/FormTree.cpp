@@ -19,21 +19,23 @@ TValueType SmallestIntType(int64_t value) {
 }
 
 bool IsIntegerType(TValueType type) {
-  return type == TValueType::vaInt8 || type == TValueType::vaInt16 ||
-         type == TValueType::vaInt32 || type == TValueType::vaInt64;
+  return type == TValueType::vaInt8 || type == TValueType::vaInt16 || type == TValueType::vaInt32 ||
+         type == TValueType::vaInt64;
 }
 
 const char* ValueTypeName(TValueType type) {
   static const char* const names[] = {
-      "vaNull",   "vaList",   "vaInt8",      "vaInt16", "vaInt32",  "vaExtended",
-      "vaString", "vaIdent",  "vaFalse",     "vaTrue",  "vaBinary", "vaSet",
+      "vaNull",    "vaList",  "vaInt8",       "vaInt16",  "vaInt32",    "vaExtended",
+      "vaString",  "vaIdent", "vaFalse",      "vaTrue",   "vaBinary",   "vaSet",
       "vaLString", "vaNil",   "vaCollection", "vaSingle", "vaCurrency", "vaDate",
       "vaWString", "vaInt64", "vaUTF8String"};
   const auto tag = static_cast<uint8_t>(type);
   return tag <= MaxValueTag ? names[tag] : "unknown";
 }
 
-TFormValue TFormValue::Integer(int64_t value) { return Integer(value, SmallestIntType(value)); }
+TFormValue TFormValue::Integer(int64_t value) {
+  return Integer(value, SmallestIntType(value));
+}
 
 TFormValue TFormValue::Integer(int64_t value, TValueType type) {
   TFormValue v;

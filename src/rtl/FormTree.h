@@ -50,13 +50,13 @@ struct TFormItem;
 // One value of a property, a list or a collection item.
 struct TFormValue {
   TValueType Type = TValueType::vaNil;
-  int64_t Int = 0;            // integers; currency's scaled int64
-  std::string Str;            // string, long string, identifier, UTF-8 string (raw bytes)
-  std::u16string Wide;        // wide string
-  std::vector<uint8_t> Bytes; // binary; raw bytes of extended (10), single (4), date (8)
-  std::vector<std::string> Names;   // set
-  std::vector<TFormValue> List;     // list
-  std::vector<TFormItem> Items;     // collection
+  int64_t Int = 0;                // integers; currency's scaled int64
+  std::string Str;                // string, long string, identifier, UTF-8 string (raw bytes)
+  std::u16string Wide;            // wide string
+  std::vector<uint8_t> Bytes;     // binary; raw bytes of extended (10), single (4), date (8)
+  std::vector<std::string> Names; // set
+  std::vector<TFormValue> List;   // list
+  std::vector<TFormItem> Items;   // collection
   // For binary data that the text notation took from `file '...'`: the path
   // as resolved against the text's folder. Empty otherwise.
   std::string SourceFile;

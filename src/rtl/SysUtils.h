@@ -56,6 +56,7 @@ RTL_EXCEPTION(ERegistryException, Exception);
 RTL_EXCEPTION(EOleError, Exception);
 RTL_EXCEPTION(EOleRegistrationError, EOleError);
 RTL_EXCEPTION(EOSError, Exception);
+RTL_EXCEPTION(EParserError, Exception);
 
 #undef RTL_EXCEPTION
 
