@@ -1,0 +1,102 @@
+// The setup helpers: the registry locations the program reads and writes, the
+// registration of the product library through regsvr32, the end of the shell's
+// process, and the folder browser.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include <windows.h>
+
+namespace setup {
+
+// Product constants that appear in registry paths.
+inline constexpr const char* SProductClassId = "{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
+inline constexpr const char* SProductShortName = "QLXT3SE";
+
+// Every registry location the program touches. The leading delimiter of the
+// first one is deliberate: the read drops it and starts from the root.
+inline constexpr const char* SCurrentVersionKey = "\\Software\\Microsoft\\Windows\\CurrentVersion";
+inline constexpr const char* SProgramFilesDirValue = "ProgramFilesDir";
+inline constexpr const char* SInProcServerKey =
+    "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
+inline constexpr const char* SPreferencesKey =
+    "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellEx\\Preferencies\\General";
+inline constexpr const char* SInstallFolderValue = "InstallFolder";
+inline constexpr const char* SUninstallKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QLXT3SE";
+
+// Empty, text, or a signed 32-bit integer.
+using TRegistryVariant = std::variant<std::monostate, std::string, int32_t>;
+
+// --- Registry ---------------------------------------------------------------
+
+// Reads a REG_SZ, REG_EXPAND_SZ (unexpanded), REG_DWORD or REG_BINARY value
+// into value and returns it. Raises rtl::Exception with the system's text when
+// the key cannot be opened or the value is missing or of another type, and
+// rtl::ERegistryException when its data cannot be read.
+TRegistryVariant& ReadRegistryValue(HKEY root, const std::string& keyPath,
+                                    const std::string& valueName, TRegistryVariant& value);
+
+// The system's program files folder; raises what ReadRegistryValue raises.
+std::wstring GetProgramFilesDir();
+
+// The path of the registered product library; empty when none is registered.
+std::wstring GetInstalledServerPath();
+
+// A value of at most 255 characters as text; empty when anything fails.
+std::string ReadRegistryString(const std::string& keyPath, const std::string& valueName, HKEY root);
+
+// Creates the key if needed and sets a REG_SZ value; raises
+// rtl::EOleRegistrationError when either step fails.
+void WriteRegistryString(const std::string& keyPath, const std::string& valueName,
+                         const std::string& value, HKEY root);
+
+// Deletes a key that has no subkeys; every failure is ignored.
+void DeleteRegistryKey(const std::string& keyPath, HKEY root);
+
+// --- Other programs and the shell -------------------------------------------
+
+// Starts program hidden, owned by the application window, and pumps the GUI
+// thread's messages until it ends or the application is terminated. False
+// when it cannot be started.
+bool RunAndWait(const std::string& program, const std::string& parameters);
+
+// regsvr32 by its full path in the system folder: a copy planted in the
+// current folder or on the search path must never run with our rights.
+std::string RegistrationTool();
+
+// The registration tool's parameter text for the library: "/s" or "/s /u"
+// and the quoted path.
+std::string RegistrationParameters(const std::wstring& libraryPath, bool unregister);
+
+// Register and unregister the library silently; only a failure on the way is
+// shown ("Unable to register %s"), and nothing leaves them.
+void RegisterServer(const std::wstring& libraryPath);
+void UnregisterServer(const std::wstring& libraryPath);
+
+// Ends the process that owns the shell's desktop window ("Progman"), after the
+// notice if asked; does nothing when there is no such window.
+void RestartShell(bool showNotice);
+
+// --- Folder browser ---------------------------------------------------------
+
+// Where a dialog of the given size goes: the middle of the work area's size,
+// counted from the screen's top left corner (the work area's own left and top
+// edges are not added).
+POINT CenteredBrowsePosition(const RECT& workArea, const RECT& dialog);
+
+// The folder browser's callback: centres its dialog once it is initialised.
+int CALLBACK CenterBrowseDialog(HWND dialog, UINT message, LPARAM param, LPARAM data);
+
+// Shows the system's folder browser; folder becomes the chosen folder's path,
+// or empty when the user cancelled. Returns folder.
+std::string SelectFolder(const std::string& title, uint32_t flags, std::string& folder);
+
+// --- Text conversions through the ANSI code page ------------------------------
+
+std::wstring AnsiToWide(const std::string& text);
+std::string WideToAnsi(const std::wstring& text);
+
+} // namespace setup

@@ -1,0 +1,61 @@
+// The application object: COM on the GUI thread, the hidden application window
+// that owns the forms and dialogs, the message loop and the program's message
+// boxes captioned with the application title.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include <windows.h>
+
+// windows.h maps MessageBox to MessageBoxA; the name is ours here.
+#undef MessageBox
+
+namespace ui {
+
+class TApplication {
+public:
+  // Becomes the global Application for its lifetime; only one may exist.
+  TApplication();
+  ~TApplication();
+  TApplication(const TApplication&) = delete;
+  TApplication& operator=(const TApplication&) = delete;
+
+  // Initialises COM on the calling (GUI) thread and creates the application window.
+  void Initialize();
+
+  const std::string& Title() const { return FTitle; }
+  void SetTitle(const std::string& value);
+
+  // The hidden top-level application window; null before Initialize.
+  HWND Handle() const { return FHandle; }
+
+  // Removes, translates and dispatches every waiting message; WM_QUIT marks
+  // the application as terminated instead.
+  void ProcessMessages();
+  // Runs the message loop until WM_QUIT.
+  void Run();
+  bool Terminated() const { return FTerminated; }
+  // Asks the message loop to end once the running handler has returned.
+  void Terminate();
+
+  // The plain notice: modal, captioned with the title, no icon, one OK button,
+  // centred on the screen.
+  void MessageBox(const std::string& text);
+  // The error box for an exception that left a handler.
+  void ShowException(const std::exception& error);
+
+private:
+  void ShowBox(const std::string& text, UINT flags);
+  void DispatchOne(const MSG& msg);
+
+  std::string FTitle;
+  HWND FHandle = nullptr;
+  bool FTerminated = false;
+  bool FComInitialized = false;
+};
+
+// The one application object, or null when none exists.
+extern TApplication* Application;
+
+} // namespace ui
