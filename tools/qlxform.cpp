@@ -110,7 +110,7 @@ int Run(const std::vector<std::string>& args) {
   if (args.size() == 4 && args[0] == "compile" && args[2] == "-o")
     return Compile(args[1], args[3]);
   std::fputs(Usage, stderr);
-  return 2;
+  return 1;
 }
 
 } // namespace
