@@ -7,6 +7,7 @@
 // Exit status 0 on success; on failure one line "qlxform: <file>: <message>"
 // on stderr and status 1.
 
+#include "rtl/AtomicFile.h"
 #include "rtl/FormBinary.h"
 #include "rtl/FormText.h"
 #include "rtl/PEResource.h"
@@ -93,8 +94,10 @@ int Compile(const std::string& textFile, const std::string& outFile) {
   PrepareStores(root);
   const std::vector<uint8_t> bytes = rtl::WriteForm(root);
   try {
-    rtl::TFileStream out(outFile, rtl::TFileMode::fmCreate);
+    // A failed write leaves no half form behind.
+    rtl::TAtomicFileStream out(outFile);
     out.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+    out.Commit();
   } catch (const rtl::Exception& e) {
     throw TToolError{outFile, e.Message()};
   }
