@@ -1,6 +1,7 @@
 #include "mxStorage.h"
 
 #include "rtl/AtomicFile.h"
+#include "rtl/Filer.h"
 #include "rtl/SysUtils.h"
 
 #include <climits>
@@ -48,9 +49,19 @@ void TmxStoredItem::SetName(const std::string& name) {
   Changed(false);
 }
 
+bool IsPlainFileName(const std::string& fileName) {
+  if (fileName.empty() || fileName == "." || fileName == "..")
+    return false;
+  return fileName.find_first_of(std::string("\\/:\0", 4)) == std::string::npos;
+}
+
 void TmxStoredItem::SetFileName(const std::string& fileName) {
-  if (StoreIsLoading())
-    FFileName = fileName;
+  if (!StoreIsLoading())
+    return;
+  // The name becomes a path under the installation folder.
+  if (!IsPlainFileName(fileName))
+    throw rtl::EReadError(rtl::Format("Invalid stored file name \"%s\"", fileName.c_str()));
+  FFileName = fileName;
 }
 
 void TmxStoredItem::SetFileSize(int32_t fileSize) {
@@ -245,10 +256,62 @@ int32_t TmxStorage::OriginalSize() const {
   return static_cast<int32_t>(sum);
 }
 
+void TmxStorage::Loaded() {
+  rtl::TComponent::Loaded();
+  for (int i = 0; i < FStoredItems->Count(); ++i)
+    if (!IsPlainFileName(FStoredItems->Items(i)->FileName()))
+      throw rtl::EReadError(rtl::Format("Stored item %s of %s has no file name",
+                                        FStoredItems->Items(i)->Name().c_str(), Name().c_str()));
+}
+
 std::string TmxStorage::Ratio() const { return RatioText(Size(), OriginalSize()); }
 
 std::string TmxStorage::Version() const {
   return rtl::Format("%d.%d", (FVersion >> 8) & 0xFF, FVersion & 0xFF);
+}
+
+namespace {
+
+constexpr const char* CompressionNames[] = {"clNone", "clFastest", "clDefault", "clMax"};
+
+} // namespace
+
+void RegisterStorageClasses() {
+  if (rtl::FindClassInfo("TmxStorage"))
+    return;
+  if (!rtl::FindClassInfo("TComponent"))
+    rtl::RegisterRuntimeClasses();
+
+  rtl::TClassBuilder<TmxStoredItem>("TmxStoredItem", "TCollectionItem")
+      .Event("OnCreate", &TmxStoredItem::OnCreate)
+      .Event("OnDestroy", &TmxStoredItem::OnDestroy)
+      .Event("OnBeforeLoad", &TmxStoredItem::OnBeforeLoad)
+      .Event("OnBeforeSave", &TmxStoredItem::OnBeforeSave)
+      .Event("OnAfterLoad", &TmxStoredItem::OnAfterLoad)
+      .Event("OnAfterSave", &TmxStoredItem::OnAfterSave)
+      .Enum("Compression", &TmxStoredItem::Compression, &TmxStoredItem::SetCompression,
+            CompressionNames, static_cast<int>(TCompressionLevel::clDefault))
+      .Integer("Tag", &TmxStoredItem::Tag, &TmxStoredItem::SetTag)
+      .String("Name", &TmxStoredItem::Name, &TmxStoredItem::SetName)
+      .String("FileName", &TmxStoredItem::FileName, &TmxStoredItem::SetFileName)
+      .Integer("FileSize", &TmxStoredItem::FileSize, &TmxStoredItem::SetFileSize)
+      .Integer("Size", &TmxStoredItem::Size, &TmxStoredItem::SetSize)
+      .String("Ratio", &TmxStoredItem::Ratio, &TmxStoredItem::SetRatio)
+      .Binary("StoredItem", &TmxStoredItem::ReadStoredItem, &TmxStoredItem::WriteStoredItem,
+              [](TmxStoredItem* item) { return item->Size() > 0; })
+      .Register();
+
+  rtl::TClassBuilder<TmxStorage>("TmxStorage", "TComponent")
+      .Creatable()
+      .Integer("OriginalSize", &TmxStorage::OriginalSize, &TmxStorage::SetOriginalSize)
+      .String("Ratio", &TmxStorage::Ratio, &TmxStorage::SetRatio)
+      .Integer("Size", &TmxStorage::Size, &TmxStorage::SetSize)
+      .Collection("StoredItems", &TmxStorage::StoredItems)
+      .String("Version", &TmxStorage::Version, &TmxStorage::SetVersion)
+      .Event("OnExtractError", &TmxStorage::OnExtractError)
+      .Event("OnBeforeExtract", &TmxStorage::OnBeforeExtract)
+      .Event("OnAfterExtract", &TmxStorage::OnAfterExtract)
+      .Register();
 }
 
 } // namespace mx

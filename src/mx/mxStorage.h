@@ -129,10 +129,22 @@ public:
   TmxBeforeExtract OnBeforeExtract;
   TmxAfterExtract OnAfterExtract;
 
+protected:
+  // A store read from a form stream must name a file for every item.
+  void Loaded() override;
+
 private:
   std::unique_ptr<TmxStoredItems> FStoredItems;
   int32_t FVersion;
 };
+
+// Registers TmxStorage and TmxStoredItem with the filer, in the property
+// order their form records carry.
+void RegisterStorageClasses();
+
+// True for a bare file name: not empty, no path delimiter, no drive, not "."
+// or "..", so that writing it into a folder stays inside that folder.
+bool IsPlainFileName(const std::string& fileName);
 
 // "100%" for a zero whole, else part / whole * 100 with two decimals and "%".
 std::string RatioText(int64_t part, int64_t whole);

@@ -46,6 +46,13 @@ void TComponent::EndLoading() {
   Loaded();
 }
 
+void TComponent::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
+  if (this != root)
+    return;
+  for (TComponent* c : FComponents)
+    proc(c);
+}
+
 TComponent* TComponent::FindComponent(const std::string& name) const {
   if (name.empty())
     return nullptr;

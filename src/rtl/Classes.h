@@ -84,6 +84,17 @@ public:
   // ...and tells it when the whole stream has been read.
   void EndLoading();
 
+  // Where a non-visual component sits on its form at design time.
+  int32_t DesignLeft() const { return FDesignLeft; }
+  int32_t DesignTop() const { return FDesignTop; }
+  void SetDesignLeft(int32_t left) { FDesignLeft = left; }
+  void SetDesignTop(int32_t top) { FDesignTop = top; }
+
+  // The form reader tells each child whose record encloses it.
+  virtual void SetParentComponent(TComponent*) {}
+  // The components whose records the writer puts inside this one's.
+  virtual void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root);
+
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
   TComponent* Components(int index) const { return FComponents.at(static_cast<size_t>(index)); }
   TComponent* FindComponent(const std::string& name) const;
@@ -99,6 +110,8 @@ private:
   TComponent* FOwner;
   std::string FName;
   int32_t FTag = 0;
+  int32_t FDesignLeft = 0;
+  int32_t FDesignTop = 0;
   uint32_t FComponentState = 0;
   std::vector<TComponent*> FComponents; // owned
 };

@@ -68,6 +68,7 @@ public:
   int32_t Write(const void* buffer, int32_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override { return FSize; }
+  const uint8_t* Data() const { return FData; }
 
 private:
   const uint8_t* FData;
