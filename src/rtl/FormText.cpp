@@ -5,7 +5,9 @@
 #include "SysUtils.h"
 
 #include <charconv>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -81,6 +83,22 @@ template <typename F> bool ParseDecimal(const std::string& s, F& value) {
   const auto r = std::from_chars(s.data(), s.data() + s.size(), value);
   return r.ec == std::errc() && r.ptr == s.data() + s.size();
 }
+
+#if defined(__MINGW32__)
+// libstdc++ on mingw reads a long double through msvcrt's strtold, which has
+// only double precision; mingw's own strtold rounds to the full 64 bits.
+template <> bool ParseDecimal(const std::string& s, long double& value) {
+  std::string text = s;
+  const lconv* lc = std::localeconv();
+  if (lc && lc->decimal_point && lc->decimal_point[0])
+    for (char& c : text)
+      if (c == '.')
+        c = lc->decimal_point[0];
+  char* end = nullptr;
+  value = __mingw_strtold(text.c_str(), &end);
+  return end == text.c_str() + text.size();
+}
+#endif
 
 // Each byte as one unit, for quoting byte strings like wide ones.
 std::u16string ByteUnits(const std::string& s) {
