@@ -13,7 +13,7 @@ as_root() {
 }
 
 packages=(
-  wine wine32 wine64 xvfb xauth x11-utils imagemagick
+  wine wine32 wine64 wine32-preloader wine64-preloader xvfb xauth x11-utils imagemagick
   mingw-w64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
   zlib1g-dev libjpeg-dev cmake ninja-build googletest
   clang-14 libclang-rt-14-dev clang-format dpkg-dev locales
@@ -23,7 +23,7 @@ missing_packages() {
   local p
   for p in "${packages[@]}"; do
     case "$p" in
-      wine32) p=wine32:i386 ;;
+      wine32 | wine32-preloader) p=$p:i386 ;;
     esac
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
   done
@@ -72,8 +72,7 @@ if [ -n "$miss" ] || [ "$need_update" = 1 ]; then
   as_root apt-get update -qq
   if [ -n "$miss" ]; then
     # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends $miss \
-      wine32:i386
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends $miss
   fi
 fi
 
