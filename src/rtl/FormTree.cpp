@@ -124,7 +124,26 @@ double TFormValue::AsDate() const {
   return d;
 }
 
-bool TFormValue::operator==(const TFormValue&) const = default;
+// Spelt out: clang 14 crashes on defaulted comparisons of these recursive types.
+bool TFormValue::operator==(const TFormValue& o) const {
+  return Type == o.Type && Int == o.Int && Str == o.Str && Wide == o.Wide && Bytes == o.Bytes &&
+         Names == o.Names && List == o.List && Items == o.Items && SourceFile == o.SourceFile;
+}
+
+bool TFormProperty::operator==(const TFormProperty& o) const {
+  return Name == o.Name && Value == o.Value;
+}
+
+bool TFormItem::operator==(const TFormItem& o) const {
+  return HasOrder == o.HasOrder && OrderType == o.OrderType && Order == o.Order &&
+         Properties == o.Properties;
+}
+
+bool TFormObject::operator==(const TFormObject& o) const {
+  return HasPrefix == o.HasPrefix && Prefix == o.Prefix && ChildPosType == o.ChildPosType &&
+         ChildPos == o.ChildPos && ClassName == o.ClassName && Name == o.Name &&
+         Properties == o.Properties && Children == o.Children;
+}
 
 template <typename P> static P* FindIn(std::vector<TFormProperty>& props, const std::string& name) {
   for (auto& p : props)

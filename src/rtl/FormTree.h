@@ -86,7 +86,7 @@ struct TFormValue {
 struct TFormProperty {
   std::string Name; // dotted for nested properties
   TFormValue Value;
-  bool operator==(const TFormProperty&) const = default;
+  bool operator==(const TFormProperty& other) const;
 };
 
 // One collection item: its optional order value and its properties.
@@ -95,7 +95,7 @@ struct TFormItem {
   TValueType OrderType = TValueType::vaInt8;
   int32_t Order = 0;
   std::vector<TFormProperty> Properties;
-  bool operator==(const TFormItem&) const = default;
+  bool operator==(const TFormItem& other) const;
 };
 
 struct TFormObject {
@@ -112,7 +112,7 @@ struct TFormObject {
   // The first property of that name (ASCII case folded), or null.
   const TFormProperty* FindProperty(const std::string& name) const;
   TFormProperty* FindProperty(const std::string& name);
-  bool operator==(const TFormObject&) const = default;
+  bool operator==(const TFormObject& other) const;
 };
 
 // Text conversions for the string tags. ANSI here is Windows-1252; a unit
