@@ -35,8 +35,8 @@ void ResetPeak() {
 // Text-like content with some noise: compresses to about a third.
 std::vector<uint8_t> Payload(size_t size) {
   std::mt19937 gen(42);
-  static const char* words[] = {"QLX ", "Tessel ", "shell ", "extension ", "folder ", "drive ",
-                                "registry ", "server ", "class ", "install "};
+  static const char* words[] = {"QLX ",   "Tessel ",   "shell ",  "extension ", "folder ",
+                                "drive ", "registry ", "server ", "class ",     "install "};
   std::vector<uint8_t> v;
   v.reserve(size);
   while (v.size() < size) {
@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
   std::printf("ExtractToFile      %8.1f MB/s\n", extractRate);
   std::printf("zlib inflate+write %8.1f MB/s\n", plainRate);
   std::printf("ratio              %8.3f (target >= 0.9)\n", extractRate / plainRate);
-  std::printf("peak memory added by extraction: %ld KiB (target <= compressed %.0f KiB + 2048 KiB)\n",
-              peakAdded, compressedMB * 1024);
+  std::printf(
+      "peak memory added by extraction: %ld KiB (target <= compressed %.0f KiB + 2048 KiB)\n",
+      peakAdded, compressedMB * 1024);
   return 0;
 }

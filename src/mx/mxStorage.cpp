@@ -82,7 +82,9 @@ void TmxStoredItem::SetCompression(TCompressionLevel compression) {
   LoadFromStream(&buffer);
 }
 
-std::string TmxStoredItem::Ratio() const { return RatioText(Size(), FFileSize); }
+std::string TmxStoredItem::Ratio() const {
+  return RatioText(Size(), FFileSize);
+}
 
 void TmxStoredItem::LoadFromStream(TStream* source) {
   FData.Clear();
@@ -120,10 +122,9 @@ void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) {
   TDecompressionStream unzip(FData);
   uint8_t prefix[4];
   unzip.ReadBuffer(prefix, 4);
-  const int32_t length = static_cast<int32_t>(static_cast<uint32_t>(prefix[0]) |
-                                              static_cast<uint32_t>(prefix[1]) << 8 |
-                                              static_cast<uint32_t>(prefix[2]) << 16 |
-                                              static_cast<uint32_t>(prefix[3]) << 24);
+  const int32_t length = static_cast<int32_t>(
+      static_cast<uint32_t>(prefix[0]) | static_cast<uint32_t>(prefix[1]) << 8 |
+      static_cast<uint32_t>(prefix[2]) << 16 | static_cast<uint32_t>(prefix[3]) << 24);
   if (length < 0)
     throw rtl::EReadError(rtl::Format("Invalid stored content length (%d)", length));
   if (length != 0)
@@ -203,12 +204,15 @@ void TmxStoredItem::AssignTo(rtl::TPersistent* dest) {
 // --- TmxStoredItems ---
 
 TmxStoredItems::TmxStoredItems(TmxStorage* owner)
-    : rtl::TCollection([](rtl::TCollection* c) { return new TmxStoredItem(c); }),
-      FStorage(owner) {}
+    : rtl::TCollection([](rtl::TCollection* c) { return new TmxStoredItem(c); }), FStorage(owner) {}
 
-rtl::TPersistent* TmxStoredItems::GetOwner() { return FStorage; }
+rtl::TPersistent* TmxStoredItems::GetOwner() {
+  return FStorage;
+}
 
-std::string TmxStoredItems::GetAttr(int index) { return index == 0 ? "Name" : std::string(); }
+std::string TmxStoredItems::GetAttr(int index) {
+  return index == 0 ? "Name" : std::string();
+}
 
 std::string TmxStoredItems::GetItemAttr(int index, int itemIndex) {
   return index == 0 ? Items(itemIndex)->Name() : std::string();
@@ -234,7 +238,9 @@ TmxStorage::TmxStorage(rtl::TComponent* owner)
     : rtl::TComponent(owner), FStoredItems(std::make_unique<TmxStoredItems>(this)),
       FVersion(0x0101) {}
 
-TmxStorage::~TmxStorage() { FStoredItems.reset(); }
+TmxStorage::~TmxStorage() {
+  FStoredItems.reset();
+}
 
 TmxStoredItem* TmxStorage::GetStoredItem(int32_t index) const {
   if (index >= FStoredItems->Count())
@@ -264,7 +270,9 @@ void TmxStorage::Loaded() {
                                         FStoredItems->Items(i)->Name().c_str(), Name().c_str()));
 }
 
-std::string TmxStorage::Ratio() const { return RatioText(Size(), OriginalSize()); }
+std::string TmxStorage::Ratio() const {
+  return RatioText(Size(), OriginalSize());
+}
 
 std::string TmxStorage::Version() const {
   return rtl::Format("%d.%d", (FVersion >> 8) & 0xFF, FVersion & 0xFF);

@@ -16,12 +16,12 @@ using rtl::TCompressionLevel;
 class TmxStorage;
 
 using TmxStreamEvent = rtl::TEvent<void(rtl::TObject* sender, rtl::TStream* stream)>;
-using TmxExtractError = rtl::TEvent<void(rtl::TObject* sender, const std::string& path,
-                                         const std::string& fileName)>;
+using TmxExtractError =
+    rtl::TEvent<void(rtl::TObject* sender, const std::string& path, const std::string& fileName)>;
 using TmxBeforeExtract = rtl::TEvent<void(rtl::TObject* sender, std::string& path,
                                           std::string& fileName, bool& extract)>;
-using TmxAfterExtract = rtl::TEvent<void(rtl::TObject* sender, const std::string& path,
-                                         const std::string& fileName)>;
+using TmxAfterExtract =
+    rtl::TEvent<void(rtl::TObject* sender, const std::string& path, const std::string& fileName)>;
 
 inline constexpr const char* SDuplicatedName = "Duplicated stored item name";
 

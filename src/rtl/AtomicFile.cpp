@@ -77,8 +77,8 @@ TAtomicFileStream::TAtomicFileStream(const std::string& target)
   FState->CreatedTarget = GetLastError() != ERROR_ALREADY_EXISTS;
   for (unsigned n = GetCurrentProcessId() & 0xFFFF, i = 0; i < 100; ++i, ++n) {
     std::string temp = target + Format(".~%04x.tmp", n);
-    FState->File.H = CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FState->File.H = CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (FState->File.H != INVALID_HANDLE_VALUE) {
       FState->Temp = temp;
       return;

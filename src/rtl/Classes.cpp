@@ -15,7 +15,9 @@ void TPersistent::Assign(TPersistent* source) {
     AssignError(nullptr);
 }
 
-void TPersistent::AssignTo(TPersistent* dest) { dest->AssignError(this); }
+void TPersistent::AssignTo(TPersistent* dest) {
+  dest->AssignError(this);
+}
 
 void TPersistent::AssignError(TPersistent* source) {
   throw EConvertError(Format(SAssignError, source ? source->ClassName() : "nil", ClassName()));
@@ -72,7 +74,9 @@ void TComponent::RemoveComponent(TComponent* child) {
 
 TCollectionItem::TCollectionItem(TCollection* collection) : FCollection(collection) {}
 
-TCollectionItem::~TCollectionItem() { LeaveCollection(); }
+TCollectionItem::~TCollectionItem() {
+  LeaveCollection();
+}
 
 void TCollectionItem::LeaveCollection() {
   if (FCollection)
@@ -87,7 +91,9 @@ int TCollectionItem::Index() const {
   return it == items.end() ? -1 : static_cast<int>(it - items.begin());
 }
 
-TPersistent* TCollectionItem::GetOwner() { return FCollection; }
+TPersistent* TCollectionItem::GetOwner() {
+  return FCollection;
+}
 
 void TCollectionItem::Changed(bool allItems) {
   if (FCollection && FCollection->FUpdateCount == 0)

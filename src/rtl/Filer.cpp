@@ -68,7 +68,9 @@ const TClassInfo* ClassInfoOf(const TPersistent* instance) {
   return instance ? FindClassInfo(instance->ClassName()) : nullptr;
 }
 
-std::string TMethodTable::Key(const std::string& name) { return Upper(name); }
+std::string TMethodTable::Key(const std::string& name) {
+  return Upper(name);
+}
 
 // --- TReader ---
 
@@ -109,10 +111,9 @@ void TReader::ReadBinary(const std::function<void(TStream&)>& read) {
     TReadOnlyMemoryStream view(memory + start, static_cast<size_t>(count));
     read(view);
   } else {
-    TMemoryStream copy;
-    copy.CopyFrom(FStream, count);
-    copy.SetPosition(0);
-    read(copy);
+    // Read through a window, so a large value never sits in memory twice.
+    TStreamView view(FStream, start, count);
+    read(view);
   }
   FStream.SetPosition(start + count);
 }
@@ -183,8 +184,31 @@ TComponent* TReader::ReadComponent(TComponent* component) {
   FBinary.ReadPrefix(hasPrefix, prefix, posType, childPos);
   const std::string className = FBinary.ReadStr();
   const std::string name = FBinary.ReadStr();
+  const bool skipRoot = FSkipUnknown && component == FRoot && component &&
+                        !SameText(component->ClassName(), className);
+  const TClassInfo* info = component ? nullptr : FindClassInfo(className);
+  if (skipRoot || (!component && FSkipUnknown && (!info || !info->Create))) {
+    // Not ours to build: pass over its properties, keep reading its children.
+    TComponent* parent = skipRoot ? component : FParent;
+    while (!FBinary.EndOfList()) {
+      FBinary.ReadStr();
+      FBinary.SkipValue();
+    }
+    FBinary.ReadListEnd();
+    TComponent* saved = FParent;
+    FParent = parent;
+    try {
+      while (!FBinary.EndOfList())
+        ReadComponent(nullptr);
+      FBinary.ReadListEnd();
+    } catch (...) {
+      FParent = saved;
+      throw;
+    }
+    FParent = saved;
+    return component;
+  }
   if (!component) {
-    const TClassInfo* info = FindClassInfo(className);
     if (!info || !info->Create)
       throw EClassNotFound(Format(SClassNotFound, className.c_str()));
     component = info->Create(FRoot);

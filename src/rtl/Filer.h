@@ -99,6 +99,10 @@ public:
   // handler names.
   void SetMethods(const TMethodTable* methods) { FMethods = methods; }
   const TMethodTable* Methods() const { return FMethods; }
+  // For tools that want only some classes out of a form: records of
+  // unregistered classes (and a root of another class) are passed over, and
+  // their children read as if they were the enclosing record's.
+  void SetSkipUnknownClasses(bool skip) { FSkipUnknown = skip; }
 
   TBinaryFormReader& Binary() { return FBinary; }
   TValueType NextValue() { return FBinary.NextValue(); }
@@ -123,6 +127,7 @@ private:
   TComponent* FRoot = nullptr;
   TComponent* FParent = nullptr;
   const TMethodTable* FMethods = nullptr;
+  bool FSkipUnknown = false;
   std::vector<TComponent*> FLoaded;
   int FDepth = 0;
 };

@@ -26,7 +26,9 @@ int64_t TStream::Size() {
   return size;
 }
 
-void TStream::SetSize(int64_t) { throw EStreamError(SInvalidStreamOp); }
+void TStream::SetSize(int64_t) {
+  throw EStreamError(SInvalidStreamOp);
+}
 
 void TStream::ReadBuffer(void* buffer, int32_t count) {
   if (count != 0 && Read(buffer, count) != count)
@@ -131,9 +133,43 @@ int32_t TReadOnlyMemoryStream::Read(void* buffer, int32_t count) {
   return static_cast<int32_t>(n);
 }
 
-int32_t TReadOnlyMemoryStream::Write(const void*, int32_t) { return 0; }
+int32_t TReadOnlyMemoryStream::Write(const void*, int32_t) {
+  return 0;
+}
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  switch (origin) {
+  case TSeekOrigin::soBeginning:
+    FPosition = offset;
+    break;
+  case TSeekOrigin::soCurrent:
+    FPosition += offset;
+    break;
+  case TSeekOrigin::soEnd:
+    FPosition = FSize + offset;
+    break;
+  }
+  return FPosition;
+}
+
+// --- TStreamView ---
+
+int32_t TStreamView::Read(void* buffer, int32_t count) {
+  if (count <= 0 || FPosition < 0 || FPosition >= FSize)
+    return 0;
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, FSize - FPosition));
+  if (FBase.Seek(FStart + FPosition, TSeekOrigin::soBeginning) != FStart + FPosition)
+    return 0;
+  const int32_t got = FBase.Read(buffer, n);
+  FPosition += got > 0 ? got : 0;
+  return got > 0 ? got : 0;
+}
+
+int32_t TStreamView::Write(const void*, int32_t) {
+  return 0;
+}
+
+int64_t TStreamView::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
   case TSeekOrigin::soBeginning:
     FPosition = offset;
@@ -169,8 +205,8 @@ std::string ExpandFileName(const std::string& fileName) {
 
 TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : FFileName(fileName) {
   if (mode == TFileMode::fmCreate) {
-    FHandle = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FHandle = CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (FHandle == INVALID_HANDLE_VALUE) {
       const DWORD code = GetLastError();
       throw EFCreateError(
@@ -253,8 +289,8 @@ int32_t TFileStream::Read(void* buffer, int32_t count) {
     return 0;
   int32_t done = 0;
   while (done < count) {
-    const ssize_t n = ::read(FHandle, static_cast<char*>(buffer) + done,
-                             static_cast<size_t>(count - done));
+    const ssize_t n =
+        ::read(FHandle, static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)

@@ -76,6 +76,24 @@ private:
   int64_t FPosition = 0;
 };
 
+// A window onto part of another stream, read only: position 0 is the base
+// stream's start offset, and reads stop at the window's end.
+class TStreamView : public TStream {
+public:
+  TStreamView(TStream& base, int64_t start, int64_t size)
+      : FBase(base), FStart(start), FSize(size) {}
+  int32_t Read(void* buffer, int32_t count) override;
+  int32_t Write(const void* buffer, int32_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return FSize; }
+
+private:
+  TStream& FBase;
+  int64_t FStart;
+  int64_t FSize;
+  int64_t FPosition = 0;
+};
+
 // How a file stream opens its file.
 enum class TFileMode {
   fmCreate,   // created anew, read and write access, no sharing

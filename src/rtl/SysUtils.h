@@ -33,11 +33,11 @@ private:
   std::string FMessage;
 };
 
-#define RTL_EXCEPTION(Name, Base)                                                \
-  class Name : public Base {                                                     \
-  public:                                                                        \
-    using Base::Base;                                                            \
-    const char* ClassName() const noexcept override { return #Name; }            \
+#define RTL_EXCEPTION(Name, Base)                                                                  \
+  class Name : public Base {                                                                       \
+  public:                                                                                          \
+    using Base::Base;                                                                              \
+    const char* ClassName() const noexcept override { return #Name; }                              \
   }
 
 RTL_EXCEPTION(EStreamError, Exception);

@@ -50,8 +50,8 @@ struct TCompressionStream::TState {
 
 TCompressionStream::TCompressionStream(TCompressionLevel level, TStream& dest)
     : FState(std::make_unique<TState>()), FDest(dest) {
-  CompressCheck(deflateInit2(&FState->Z, ZLibLevel(level), Z_DEFLATED, MAX_WBITS, 8,
-                             Z_DEFAULT_STRATEGY));
+  CompressCheck(
+      deflateInit2(&FState->Z, ZLibLevel(level), Z_DEFLATED, MAX_WBITS, 8, Z_DEFAULT_STRATEGY));
   FState->Open = true;
   FState->Z.next_out = FState->Buffer.data();
   FState->Z.avail_out = BufferSize;
@@ -62,7 +62,9 @@ TCompressionStream::~TCompressionStream() {
     deflateEnd(&FState->Z);
 }
 
-int32_t TCompressionStream::Read(void*, int32_t) { throw ECompressionError(SInvalidStreamOp); }
+int32_t TCompressionStream::Read(void*, int32_t) {
+  throw ECompressionError(SInvalidStreamOp);
+}
 
 int32_t TCompressionStream::Write(const void* buffer, int32_t count) {
   if (count <= 0)
@@ -173,6 +175,8 @@ int64_t TDecompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
   return target;
 }
 
-bool TDecompressionStream::AtStreamEnd() const { return FState->Ended; }
+bool TDecompressionStream::AtStreamEnd() const {
+  return FState->Ended;
+}
 
 } // namespace rtl

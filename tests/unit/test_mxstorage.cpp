@@ -36,7 +36,9 @@ void Fill(TMemoryStream& s, const std::vector<uint8_t>& bytes) {
     s.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
 }
 
-std::vector<uint8_t> Bytes(TMemoryStream& s) { return s.Bytes(); }
+std::vector<uint8_t> Bytes(TMemoryStream& s) {
+  return s.Bytes();
+}
 
 // The stored form must be exactly one zlib stream of prefix + content.
 std::vector<uint8_t> ZlibUncompress(const std::vector<uint8_t>& data, size_t expected) {
@@ -104,7 +106,8 @@ TEST(StoredItem, RoundTripsAtEveryLevelThroughZlib) {
         const auto& data = Bytes(item->Data());
         const auto plain = ZlibUncompress(data, size + 4);
         ASSERT_EQ(size + 4, plain.size());
-        EXPECT_EQ(int32_t(size), int32_t(plain[0] | plain[1] << 8 | plain[2] << 16 | plain[3] << 24));
+        EXPECT_EQ(int32_t(size),
+                  int32_t(plain[0] | plain[1] << 8 | plain[2] << 16 | plain[3] << 24));
         EXPECT_TRUE(std::equal(content.begin(), content.end(), plain.begin() + 4));
         EXPECT_EQ(item->Size(), int32_t(data.size()));
       }
@@ -120,9 +123,10 @@ TEST(StoredItem, RoundTripsAtEveryLevelThroughZlib) {
 
 TEST(StoredItem, ZlibLevelsMatchTheNamedOnes) {
   const auto content = Content(50000, 7);
-  for (auto [level, zlevel] : std::vector<std::pair<TCompressionLevel, int>>{
-           {TCompressionLevel::clFastest, 1}, {TCompressionLevel::clDefault, 6},
-           {TCompressionLevel::clMax, 9}}) {
+  for (auto [level, zlevel] :
+       std::vector<std::pair<TCompressionLevel, int>>{{TCompressionLevel::clFastest, 1},
+                                                      {TCompressionLevel::clDefault, 6},
+                                                      {TCompressionLevel::clMax, 9}}) {
     TmxStorage store(nullptr);
     auto* item = static_cast<TmxStoredItem*>(store.StoredItems()->Add());
     item->SetCompression(level);
@@ -451,7 +455,8 @@ TEST_F(Extract, ZeroPrefixAndEmptyItemGiveEmptyFiles) {
 }
 
 TEST_F(Extract, MissingFolderGivesCreateErrorNamingThePath) {
-  const auto path = Dir.File("missing") + (std::string(1, std::filesystem::path::preferred_separator) + "a.dll");
+  const auto path =
+      Dir.File("missing") + (std::string(1, std::filesystem::path::preferred_separator) + "a.dll");
   try {
     Item->ExtractToFile(path);
     FAIL();
@@ -498,12 +503,11 @@ TEST_F(Extract, FailuresKeepTheEarlierFile) {
   compress(negative.data(), &n, neg, 8);
   negative.resize(n);
 
-  for (const Case& c : {Case{"corrupt", corrupt, "Error"},
-                        Case{"short", shortStream, "Stream read error"},
-                        Case{"checksum", badChecksum, "Error"},
-                        Case{"no trailer", noTrailer, "Stream read error"},
-                        Case{"prefix longer than content", longPrefix, "Stream read error"},
-                        Case{"negative prefix", negative, "Invalid stored content length (-1)"}}) {
+  for (const Case& c :
+       {Case{"corrupt", corrupt, "Error"}, Case{"short", shortStream, "Stream read error"},
+        Case{"checksum", badChecksum, "Error"}, Case{"no trailer", noTrailer, "Stream read error"},
+        Case{"prefix longer than content", longPrefix, "Stream read error"},
+        Case{"negative prefix", negative, "Invalid stored content length (-1)"}}) {
     SCOPED_TRACE(c.What);
     WriteFile(path, old);
     SetData(c.Data);

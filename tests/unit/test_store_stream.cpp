@@ -347,32 +347,28 @@ TEST(StoreStream, BadRecordsFailWithTheirProperty) {
             message(itemEdit(0, [&](auto& p) { Prop(p, "StoredItem") = record(-5, 10); })));
   EXPECT_EQ("Error reading TmxStoredItem.StoredItem: Stream read error",
             message(itemEdit(0, [&](auto& p) { Prop(p, "StoredItem") = record(0, 0); })));
-  EXPECT_EQ("Error reading TmxStoredItem.StoredItem: Invalid property value",
-            message(itemEdit(0, [&](auto& p) {
-              Prop(p, "StoredItem") = rtl::TFormValue::String("x");
-            })));
+  EXPECT_EQ(
+      "Error reading TmxStoredItem.StoredItem: Invalid property value",
+      message(itemEdit(0, [&](auto& p) { Prop(p, "StoredItem") = rtl::TFormValue::String("x"); })));
   EXPECT_EQ("Error reading TmxStoredItem.Name: Duplicated stored item name",
-            message(itemEdit(1, [&](auto& p) {
-              Prop(p, "Name") = rtl::TFormValue::String("MXSTOREDITEM1");
-            })));
+            message(itemEdit(
+                1, [&](auto& p) { Prop(p, "Name") = rtl::TFormValue::String("MXSTOREDITEM1"); })));
   for (const char* bad : {"..", ".", "", "..\\evil.dll", "sub/evil.dll", "C:evil.dll"}) {
     SCOPED_TRACE(bad);
-    const std::string m = message(itemEdit(0, [&](auto& p) {
-      Prop(p, "FileName") = rtl::TFormValue::String(bad);
-    }));
+    const std::string m =
+        message(itemEdit(0, [&](auto& p) { Prop(p, "FileName") = rtl::TFormValue::String(bad); }));
     EXPECT_EQ(0u, m.find("Error reading TmxStoredItem.FileName: Invalid stored file name")) << m;
   }
-  EXPECT_EQ("Stored item mxStoredItem2 of mxStorage1 has no file name",
-            message(itemEdit(1, [&](auto& p) {
-              p.erase(std::remove_if(p.begin(), p.end(),
-                                     [](auto& x) { return x.Name == "FileName"; }),
-                      p.end());
-            })));
-  EXPECT_EQ("Error reading mxStorage1.Bogus: Property Bogus does not exist",
-            message(Edited(good, [](rtl::TFormObject& store) {
-              store.Properties.insert(store.Properties.begin(),
-                                      {"Bogus", rtl::TFormValue::Integer(1)});
-            })));
+  EXPECT_EQ(
+      "Stored item mxStoredItem2 of mxStorage1 has no file name", message(itemEdit(1, [&](auto& p) {
+        p.erase(std::remove_if(p.begin(), p.end(), [](auto& x) { return x.Name == "FileName"; }),
+                p.end());
+      })));
+  EXPECT_EQ(
+      "Error reading mxStorage1.Bogus: Property Bogus does not exist",
+      message(Edited(good, [](rtl::TFormObject& store) {
+        store.Properties.insert(store.Properties.begin(), {"Bogus", rtl::TFormValue::Integer(1)});
+      })));
   EXPECT_EQ("Class TNoSuchThing not found", message(Edited(good, [](rtl::TFormObject& store) {
               store.ClassName = "TNoSuchThing";
             })));
