@@ -165,6 +165,9 @@ void TmxStoredItem::ReadStoredItem(TStream& record) {
   // Never trust the length further than the record reaches.
   if (n < 1 || n > record.Size() - record.Position())
     throw rtl::EReadError(rtl::SReadError);
+  // Sized once, so the buffer never holds the data twice while it grows.
+  FData.SetSize(n);
+  FData.SetPosition(0);
   FData.CopyFrom(record, n);
   FData.SetPosition(0);
 }
