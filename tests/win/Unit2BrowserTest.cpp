@@ -65,8 +65,12 @@ protected:
         FPlacedAt = POINT{r.left, r.top};
         FExpectedAt = CenteredBrowsePosition(work, r);
         FOwner = GetWindow(dialog, GW_OWNER);
-        if (path)
+        // The browser fills its tree as it opens; on a busy machine that can
+        // outlast a single selection request, so repeat it once it has settled.
+        for (int i = 0; path && i < 3; ++i) {
           SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path));
+          Sleep(400);
+        }
         return button;
       });
       result = SelectFolder("Choose an installation folder",
