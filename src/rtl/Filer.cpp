@@ -189,23 +189,12 @@ TComponent* TReader::ReadComponent(TComponent* component) {
   const TClassInfo* info = component ? nullptr : FindClassInfo(className);
   if (skipRoot || (!component && FSkipUnknown && (!info || !info->Create))) {
     // Not ours to build: pass over its properties, keep reading its children.
-    TComponent* parent = skipRoot ? component : FParent;
     while (!FBinary.EndOfList()) {
       FBinary.ReadStr();
       FBinary.SkipValue();
     }
     FBinary.ReadListEnd();
-    TComponent* saved = FParent;
-    FParent = parent;
-    try {
-      while (!FBinary.EndOfList())
-        ReadComponent(nullptr);
-      FBinary.ReadListEnd();
-    } catch (...) {
-      FParent = saved;
-      throw;
-    }
-    FParent = saved;
+    ReadChildren(skipRoot ? component : FParent);
     return component;
   }
   if (!component) {
@@ -222,8 +211,13 @@ TComponent* TReader::ReadComponent(TComponent* component) {
     component->SetName(name);
   }
   ReadProperties(component, component->Name().empty() ? className : component->Name());
+  ReadChildren(component);
+  return component;
+}
+
+void TReader::ReadChildren(TComponent* parent) {
   TComponent* saved = FParent;
-  FParent = component;
+  FParent = parent;
   try {
     while (!FBinary.EndOfList())
       ReadComponent(nullptr);
@@ -233,7 +227,6 @@ TComponent* TReader::ReadComponent(TComponent* component) {
     throw;
   }
   FParent = saved;
-  return component;
 }
 
 void TReader::ReadRootComponent(TComponent* root) {

@@ -122,6 +122,8 @@ public:
 
 private:
   void ReadProperty(TPersistent* instance, const std::string& instanceName);
+  // Child records until the end of the list, each told parent encloses it.
+  void ReadChildren(TComponent* parent);
   TStream& FStream;
   TBinaryFormReader FBinary;
   TComponent* FRoot = nullptr;

@@ -19,6 +19,23 @@
 
 namespace rtl {
 
+namespace {
+
+// Where a seek of a stream that keeps its own position lands.
+int64_t SeekTarget(int64_t position, int64_t size, int64_t offset, TSeekOrigin origin) {
+  switch (origin) {
+  case TSeekOrigin::soBeginning:
+    return offset;
+  case TSeekOrigin::soCurrent:
+    return position + offset;
+  case TSeekOrigin::soEnd:
+    return size + offset;
+  }
+  return position;
+}
+
+} // namespace
+
 int64_t TStream::Size() {
   const int64_t pos = Seek(0, TSeekOrigin::soCurrent);
   const int64_t size = Seek(0, TSeekOrigin::soEnd);
@@ -81,18 +98,7 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-  case TSeekOrigin::soBeginning:
-    FPosition = offset;
-    break;
-  case TSeekOrigin::soCurrent:
-    FPosition += offset;
-    break;
-  case TSeekOrigin::soEnd:
-    FPosition = Size() + offset;
-    break;
-  }
-  return FPosition;
+  return FPosition = SeekTarget(FPosition, Size(), offset, origin);
 }
 
 void TMemoryStream::SetSize(int64_t newSize) {
@@ -138,18 +144,7 @@ int32_t TReadOnlyMemoryStream::Write(const void*, int32_t) {
 }
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-  case TSeekOrigin::soBeginning:
-    FPosition = offset;
-    break;
-  case TSeekOrigin::soCurrent:
-    FPosition += offset;
-    break;
-  case TSeekOrigin::soEnd:
-    FPosition = FSize + offset;
-    break;
-  }
-  return FPosition;
+  return FPosition = SeekTarget(FPosition, FSize, offset, origin);
 }
 
 // --- TStreamView ---
@@ -170,18 +165,7 @@ int32_t TStreamView::Write(const void*, int32_t) {
 }
 
 int64_t TStreamView::Seek(int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-  case TSeekOrigin::soBeginning:
-    FPosition = offset;
-    break;
-  case TSeekOrigin::soCurrent:
-    FPosition += offset;
-    break;
-  case TSeekOrigin::soEnd:
-    FPosition = FSize + offset;
-    break;
-  }
-  return FPosition;
+  return FPosition = SeekTarget(FPosition, FSize, offset, origin);
 }
 
 // --- TFileStream ---
