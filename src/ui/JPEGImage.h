@@ -75,6 +75,8 @@ public:
   const std::vector<uint8_t>& JPEGBytes() const { return FJPEG; }
   // True once the pixels have been decoded.
   bool Decoded() const { return static_cast<bool>(FBitmap); }
+  // The decoded pixels as a DIB section owned by the picture; null before.
+  HBITMAP Bitmap() const { return FBitmap.Get(); }
 
   // Draws the picture stretched (or shrunk) to fill dest; decodes the pixels
   // first if no Draw did before. Raises EInvalidGraphic if the pixels are bad.

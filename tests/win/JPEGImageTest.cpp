@@ -248,17 +248,23 @@ TEST(JPEGImage, LeavesNoGdiObjectsBehind) {
   const std::vector<uint8_t> garbage(64, 0x5A);
   TCanvas canvas(64, 48);
   const DWORD before = GdiObjects();
+  // Wine counts no GDI objects (always 0); the bitmaps are checked one by one too.
+  std::vector<HBITMAP> bitmaps;
   for (int round = 0; round < 20; ++round) {
     ui::TJPEGImage image;
     image.LoadFromJPEGBytes(jpeg.data(), jpeg.size());
     image.Draw(canvas.DC(), RECT{0, 0, 64, 48});
     image.Draw(canvas.DC(), RECT{0, 0, 32, 24});
+    bitmaps.push_back(image.Bitmap());
     image.LoadFromJPEGBytes(jpeg.data(), jpeg.size()); // drops the decoded pixels
     EXPECT_FALSE(image.Decoded());
     image.Draw(canvas.DC(), RECT{0, 0, 64, 48});
+    bitmaps.push_back(image.Bitmap());
     EXPECT_THROW(image.LoadFromJPEGBytes(garbage.data(), garbage.size()), ui::EInvalidGraphic);
   }
   EXPECT_EQ(GdiObjects(), before);
+  for (HBITMAP bitmap : bitmaps)
+    EXPECT_EQ(GetObjectType(bitmap), 0u) << "bitmap not deleted";
 }
 
 // The pictures the setup program carries, read by this decoder.
