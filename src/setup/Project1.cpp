@@ -1,0 +1,54 @@
+// The setup program's entry: the application object, the wizard form and the
+// picture viewer, then the message loop.
+#include <memory>
+
+#include <windows.h>
+
+#include "Unit1.h"
+#include "Unit3.h"
+#include "mx/mxLinkLabel.h"
+#include "mx/mxStorage.h"
+#include "ui/Application.h"
+
+namespace {
+
+// DLLs are taken from System32 only, never from the folder the program was
+// downloaded to. Looked up at run time: Windows 7 has it only with an update.
+void RestrictDllSearch() {
+  using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto set = reinterpret_cast<TSetDefaultDllDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (set)
+    set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryA("");
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  RestrictDllSearch();
+  ui::TApplication application;
+  try {
+    application.Initialize();
+    application.SetTitle("QLXT3SE");
+    mx::RegisterStorageClasses();
+    mx::RegisterLinkLabelClass();
+    setup::RegisterForm1Class();
+    setup::RegisterForm3Class();
+    auto form1 = std::make_unique<setup::TForm1>(nullptr);
+    setup::Form1 = form1.get();
+    form1->LoadFromResource("TFORM1");
+    auto form3 = std::make_unique<setup::TForm3>(nullptr);
+    setup::Form3 = form3.get();
+    form3->LoadFromResource("TFORM3");
+    form1->Show();
+    application.Run();
+    setup::Form3 = nullptr;
+    setup::Form1 = nullptr;
+  } catch (const std::exception& e) {
+    application.ShowException(e);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,71 @@
+// The wizard form: six pages stacked on one spot, the moves between them and
+// the start-up decision whether the product is already installed.
+#pragma once
+
+#include <string>
+
+#include "mx/mxLinkLabel.h"
+#include "mx/mxStorage.h"
+#include "ui/ComCtrls.h"
+#include "ui/ExtCtrls.h"
+#include "ui/Forms.h"
+#include "ui/StdCtrls.h"
+
+namespace setup {
+
+inline constexpr const char* SUninstallReady = "You are now ready to uninstall QLX Tessel 3 SE";
+inline constexpr const char* SUninstallStart = "Please click \"Start\" to uninstall";
+inline constexpr const char* SInstallReady = "You are now ready to install QLX Tessel 3 SE";
+inline constexpr const char* SInstallStart = "Please click \"Start\" to install";
+inline constexpr const char* SFolderSuffix = "\\QLXT3SE";
+inline constexpr uint32_t SBrowseFlags = 0x41; // file-system folders only, new dialog style
+
+// Every "\\" becomes "\", scanning left to right without overlap.
+std::string CollapseDoubleDelimiters(const std::string& path);
+// The folder of a file path: cut after the last "\" or ":", then without a
+// trailing "\".
+std::string FolderOfFile(const std::string& path);
+
+class TForm1 : public ui::TForm {
+public:
+  explicit TForm1(rtl::TComponent* owner);
+  const char* ClassName() const override { return "TForm1"; }
+
+  void FormCreate(rtl::TObject* sender);
+  void Button1Click(rtl::TObject* sender);
+  void Button2Click(rtl::TObject* sender);
+  void Button3Click(rtl::TObject* sender);
+  void Button5Click(rtl::TObject* sender);
+  void CheckBox1Click(rtl::TObject* sender);
+  void Button7Click(rtl::TObject* sender);
+  void Button8Click(rtl::TObject* sender);
+  void Button9Click(rtl::TObject* sender);
+  void Button10Click(rtl::TObject* sender);
+  void Button12Click(rtl::TObject* sender);
+  void Edit1Change(rtl::TObject* sender);
+  void Button15Click(rtl::TObject* sender);
+  void Image1Click(rtl::TObject* sender);
+
+  // Raises the page; the framework moves the focus into it.
+  void ShowPage(ui::TPanel* page);
+
+  // The controls the handlers use, found by name once the form is read.
+  ui::TPanel *Panel1 = nullptr, *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr,
+             *Panel5 = nullptr, *Panel6 = nullptr;
+  ui::TButton *Button3 = nullptr, *Button10 = nullptr;
+  ui::TCheckBox* CheckBox1 = nullptr;
+  ui::TRadioButton *RadioButton1 = nullptr, *RadioButton2 = nullptr, *RadioButton3 = nullptr;
+  ui::TEdit* Edit1 = nullptr;
+  ui::TLabel *Label9 = nullptr, *Label14 = nullptr, *Label15 = nullptr, *Label17 = nullptr;
+  mx::TmxStorage* mxStorage1 = nullptr;
+
+protected:
+  void Loaded() override;
+};
+
+extern TForm1* Form1;
+
+// TForm1's entry in the filer's class registry.
+void RegisterForm1Class();
+
+} // namespace setup

@@ -1,0 +1,20 @@
+// The picture viewer: the full-size screenshot of where the product is found,
+// shown without modality and hidden again on close.
+#pragma once
+
+#include "ui/Forms.h"
+
+namespace setup {
+
+class TForm3 : public ui::TForm {
+public:
+  explicit TForm3(rtl::TComponent* owner);
+  const char* ClassName() const override { return "TForm3"; }
+  void Image1Click(rtl::TObject* sender);
+};
+
+extern TForm3* Form3;
+
+void RegisterForm3Class();
+
+} // namespace setup

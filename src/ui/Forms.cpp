@@ -1,0 +1,177 @@
+#include "Forms.h"
+
+#include "Application.h"
+#include "StdCtrls.h"
+#include "rtl/Streams.h"
+
+namespace ui {
+
+TForm* MainForm = nullptr;
+
+TForm::TForm(rtl::TComponent* owner) : TWinControl(owner) {
+  TControl::SetVisible(false);
+  SetParentFont(false);
+  SetColor(clBtnFace);
+}
+
+TForm::~TForm() {
+  if (MainForm == this)
+    MainForm = nullptr;
+  DestroyHandle();
+}
+
+void TForm::LoadFromResource(const char* resourceName) {
+  const HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC info = FindResourceA(module, resourceName, MAKEINTRESOURCEA(10)); // RT_RCDATA
+  HGLOBAL data = info ? LoadResource(module, info) : nullptr;
+  const void* bytes = data ? LockResource(data) : nullptr;
+  if (!bytes)
+    throw rtl::Exception(rtl::Format("Resource %s not found", resourceName));
+  rtl::TReadOnlyMemoryStream stream(bytes, SizeofResource(module, info));
+  ReadForm(stream);
+}
+
+void TForm::ReadForm(rtl::TStream& stream) {
+  RegisterControlClasses();
+  rtl::TReader reader(stream);
+  reader.SetMethods(&FMethods);
+  reader.ReadRootComponent(this);
+  CreateHandles();
+  if (!MainForm)
+    MainForm = this;
+  try {
+    OnCreate(this);
+  } catch (const std::exception& e) {
+    // The form still opens; only the rest of the handler is skipped.
+    if (Application)
+      Application->ShowException(e);
+  }
+}
+
+void TForm::CreateParams(TCreateParams& params) {
+  params.Style = WS_POPUP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  params.ExStyle = WS_EX_CONTROLPARENT;
+  switch (FBorderStyle) {
+  case bsNone:
+    break;
+  case bsSingle:
+    params.Style |= WS_CAPTION | WS_BORDER;
+    break;
+  case bsDialog:
+    params.Style |= WS_CAPTION | DS_MODALFRAME;
+    params.ExStyle |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+    break;
+  case bsToolWindow:
+    params.Style |= WS_CAPTION | WS_BORDER;
+    params.ExStyle |= WS_EX_TOOLWINDOW;
+    break;
+  case bsSizeToolWin:
+    params.Style |= WS_CAPTION | WS_THICKFRAME;
+    params.ExStyle |= WS_EX_TOOLWINDOW;
+    break;
+  case bsSizeable:
+    params.Style |= WS_CAPTION | WS_THICKFRAME;
+    break;
+  }
+  if (FBorderStyle != bsNone && (FBorderIcons & biSystemMenu)) {
+    params.Style |= WS_SYSMENU;
+    if (FBorderStyle == bsSingle || FBorderStyle == bsSizeable) {
+      if (FBorderIcons & biMinimize)
+        params.Style |= WS_MINIMIZEBOX;
+      if (FBorderIcons & biMaximize)
+        params.Style |= WS_MAXIMIZEBOX;
+    }
+  }
+  params.ParentWindow = Application ? Application->Handle() : nullptr;
+  if (FClientWidth > 0 && FClientHeight > 0) {
+    RECT r{0, 0, FClientWidth, FClientHeight};
+    AdjustWindowRectEx(&r, params.Style, FALSE, params.ExStyle);
+    TControl::SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
+  }
+}
+
+void TForm::SetVisible(bool value) {
+  if (value) {
+    Show();
+    return;
+  }
+  TControl::SetVisible(false);
+  if (HandleAllocated())
+    ShowWindow(Handle(), SW_HIDE);
+}
+
+void TForm::Show() {
+  const HWND wnd = Handle();
+  if (!FCentred && FPosition == poScreenCenter) {
+    FCentred = true;
+    RECT r{};
+    GetWindowRect(wnd, &r);
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    SetWindowPos(wnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  TControl::SetVisible(true);
+  ShowWindow(wnd, SW_SHOW);
+  SetForegroundWindow(wnd);
+  BringWindowToTop(wnd);
+}
+
+void TForm::Close() {
+  if (MainForm == this) {
+    if (Application)
+      Application->Terminate();
+    return;
+  }
+  Hide();
+}
+
+void TForm::SetActiveControl(TWinControl* control) {
+  FActiveControl = control;
+  if (control && HandleAllocated() && GetActiveWindow() == Handle())
+    control->SetFocus();
+}
+
+namespace {
+
+TButton* FindDefaultButton(const TWinControl* parent) {
+  for (TControl* c : parent->Controls()) {
+    if (auto* b = dynamic_cast<TButton*>(c)) {
+      if (b->Default() && b->CanFocus())
+        return b;
+    } else if (auto* w = dynamic_cast<TWinControl*>(c)) {
+      if (w->HandleAllocated() && IsWindowVisible(w->Handle()))
+        if (TButton* found = FindDefaultButton(w))
+          return found;
+    }
+  }
+  return nullptr;
+}
+
+} // namespace
+
+void TForm::PressDefaultButton() {
+  if (TButton* button = FindDefaultButton(this))
+    button->Click();
+}
+
+LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_CLOSE:
+    Close();
+    return 0;
+  case WM_ACTIVATE:
+    if (LOWORD(wParam) != WA_INACTIVE) {
+      TWinControl* target =
+          FActiveControl && FActiveControl->CanFocus() ? FActiveControl : FirstTabStop();
+      if (target)
+        target->SetFocus();
+      return 0;
+    }
+    break;
+  default:
+    break;
+  }
+  return TWinControl::WndProc(message, wParam, lParam);
+}
+
+} // namespace ui

@@ -1,0 +1,101 @@
+// Forms: top-level windows built from a form stream in the program's
+// resources, with their handlers bound by name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Controls.h"
+#include "rtl/Filer.h"
+
+namespace rtl {
+class TStream;
+}
+
+namespace ui {
+
+enum TFormBorderStyle : uint8_t {
+  bsNone,
+  bsSingle,
+  bsSizeable,
+  bsDialog,
+  bsToolWindow,
+  bsSizeToolWin
+};
+enum TBorderIcon : uint8_t { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
+using TBorderIcons = uint8_t;
+enum TPosition : uint8_t {
+  poDesigned,
+  poDefault,
+  poDefaultPosOnly,
+  poDefaultSizeOnly,
+  poScreenCenter,
+  poDesktopCenter,
+  poMainFormCenter,
+  poOwnerFormCenter
+};
+
+class TForm : public TWinControl {
+public:
+  explicit TForm(rtl::TComponent* owner);
+  ~TForm() override;
+  const char* ClassName() const override { return "TForm"; }
+
+  // Reads the form from the RCDATA resource of that name, creates its
+  // windows and runs OnCreate. The first form read is the main form.
+  void LoadFromResource(const char* resourceName);
+  void ReadForm(rtl::TStream& stream);
+
+  TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TFormBorderStyle value) { FBorderStyle = value; }
+  TBorderIcons BorderIcons() const { return FBorderIcons; }
+  void SetBorderIcons(TBorderIcons value) { FBorderIcons = value; }
+  TPosition Position() const { return FPosition; }
+  void SetPosition(TPosition value) { FPosition = value; }
+  int32_t ClientWidth() const { return FClientWidth; }
+  void SetClientWidth(int32_t value) { FClientWidth = value; }
+  int32_t ClientHeight() const { return FClientHeight; }
+  void SetClientHeight(int32_t value) { FClientHeight = value; }
+
+  void SetVisible(bool value) override;
+  // Shows the form and brings it to the front; centred at its first showing
+  // when Position asks for it.
+  void Show();
+  void Hide() { SetVisible(false); }
+  // Ends the program for the main form; hides any other.
+  void Close();
+
+  // The control that has, or gets when the form is activated, the focus.
+  TWinControl* ActiveControl() const { return FActiveControl; }
+  void SetActiveControl(TWinControl* control);
+  void NoteFocus(TWinControl* control) { FActiveControl = control; }
+  // Enter: clicks the default button that the user can see, if enabled.
+  void PressDefaultButton();
+
+  rtl::TNotifyEvent OnCreate;
+
+protected:
+  // Handlers that the form stream's event properties bind by name.
+  rtl::TMethodTable FMethods;
+  template <typename F> void AddHandler(const std::string& name, void (F::*method)(rtl::TObject*)) {
+    F* self = static_cast<F*>(this);
+    FMethods.Add<void(rtl::TObject*)>(name,
+                                      [self, method](rtl::TObject* s) { (self->*method)(s); });
+  }
+  void CreateParams(TCreateParams& params) override;
+  LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+  TFormBorderStyle FBorderStyle = bsSizeable;
+  TBorderIcons FBorderIcons = biSystemMenu | biMinimize | biMaximize;
+  TPosition FPosition = poDesigned;
+  int32_t FClientWidth = 0;
+  int32_t FClientHeight = 0;
+  bool FCentred = false;
+  TWinControl* FActiveControl = nullptr; // not owned
+};
+
+// The first form read; closing it ends the program.
+extern TForm* MainForm;
+
+} // namespace ui

@@ -1,0 +1,159 @@
+// Colours, fonts, brushes, pens and the canvas that paints with them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+#include "rtl/Classes.h"
+
+// windows.h maps DrawText and RegisterClass to their ANSI functions; here the
+// names are the canvas method and the filer's class registry.
+#undef DrawText
+#undef RegisterClass
+
+namespace rtl {
+class TReader;
+class TWriter;
+} // namespace rtl
+
+namespace ui {
+
+// An RGB value (0x00BBGGRR) or, with the top byte 0xFF, a system colour index.
+using TColor = int32_t;
+
+inline constexpr TColor clSystemColor = static_cast<TColor>(0xFF000000);
+inline constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
+inline constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
+inline constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
+inline constexpr TColor clBtnShadow = clSystemColor | COLOR_BTNSHADOW;
+inline constexpr TColor clBtnHighlight = clSystemColor | COLOR_BTNHIGHLIGHT;
+inline constexpr TColor clBtnText = clSystemColor | COLOR_BTNTEXT;
+inline constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
+inline constexpr TColor clHighlight = clSystemColor | COLOR_HIGHLIGHT;
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clMaroon = 0x000080;
+inline constexpr TColor clNavy = 0x800000;
+inline constexpr TColor clGray = 0x808080;
+inline constexpr TColor clSilver = 0xC0C0C0;
+inline constexpr TColor clRed = 0x0000FF;
+inline constexpr TColor clBlue = 0xFF0000;
+inline constexpr TColor clWhite = 0xFFFFFF;
+inline constexpr TColor clNone = 0x1FFFFFFF;
+inline constexpr TColor clDefault = 0x20000000;
+
+COLORREF ColorToRGB(TColor color);
+// Colour names as form streams carry them ("clBtnFace"); false if unknown.
+bool IdentToColor(const std::string& ident, TColor& color);
+// A colour property's value: an identifier or an integer.
+TColor ReadColor(rtl::TReader& reader);
+void WriteColor(rtl::TWriter& writer, TColor color);
+// A charset property's value: an identifier (DEFAULT_CHARSET) or an integer.
+int ReadCharset(rtl::TReader& reader);
+
+enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using TFontStyles = uint8_t;
+
+struct TGdiObjectDeleter {
+  void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+using TFontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, TGdiObjectDeleter>;
+
+// A font description with its GDI font made on demand.
+class TFont : public rtl::TPersistent {
+public:
+  const char* ClassName() const override { return "TFont"; }
+  void Assign(rtl::TPersistent* source) override;
+
+  const std::string& Name() const { return FName; }
+  void SetName(const std::string& value);
+  int32_t Height() const { return FHeight; }
+  void SetHeight(int32_t value);
+  TColor Color() const { return FColor; }
+  void SetColor(TColor value);
+  TFontStyles Style() const { return FStyle; }
+  void SetStyle(TFontStyles value);
+  int32_t Charset() const { return FCharset; }
+  void SetCharset(int32_t value);
+
+  HFONT Handle();
+  // Runs after every change of an attribute.
+  std::function<void()> OnChange;
+
+private:
+  void Changed();
+  std::string FName = "MS Sans Serif";
+  int32_t FHeight = -11;
+  TColor FColor = clWindowText;
+  TFontStyles FStyle = 0;
+  int32_t FCharset = DEFAULT_CHARSET;
+  TFontHandle FHandle;
+};
+
+enum TBrushStyle : uint8_t { bsSolid, bsClear };
+enum TPenStyle : uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear };
+
+class TBrush : public rtl::TPersistent {
+public:
+  const char* ClassName() const override { return "TBrush"; }
+  TColor Color() const { return FColor; }
+  void SetColor(TColor value) { FColor = value; }
+  TBrushStyle Style() const { return FStyle; }
+  void SetStyle(TBrushStyle value) { FStyle = value; }
+
+private:
+  TColor FColor = clWhite;
+  TBrushStyle FStyle = bsSolid;
+};
+
+class TPen : public rtl::TPersistent {
+public:
+  const char* ClassName() const override { return "TPen"; }
+  TColor Color() const { return FColor; }
+  void SetColor(TColor value) { FColor = value; }
+  TPenStyle Style() const { return FStyle; }
+  void SetStyle(TPenStyle value) { FStyle = value; }
+  int32_t Width() const { return FWidth; }
+  void SetWidth(int32_t value) { FWidth = value; }
+
+private:
+  TColor FColor = clBlack;
+  TPenStyle FStyle = psSolid;
+  int32_t FWidth = 1;
+};
+
+// Drawing on a device context it does not own; the objects it selects are
+// put back when it ends.
+class TCanvas {
+public:
+  explicit TCanvas(HDC dc);
+  ~TCanvas();
+  TCanvas(const TCanvas&) = delete;
+  TCanvas& operator=(const TCanvas&) = delete;
+
+  HDC Handle() const { return FDC; }
+  TFont& Font() { return FFont; }
+  TBrush& Brush() { return FBrush; }
+  TPen& Pen() { return FPen; }
+
+  void FillRect(const RECT& rect);
+  void Rectangle(const RECT& rect);
+  // DrawTextA with the canvas font and its colour, transparent background.
+  int DrawText(const std::string& text, RECT& rect, UINT flags);
+
+private:
+  void SelectFont();
+  HDC FDC;
+  TFont FFont;
+  TBrush FBrush;
+  TPen FPen;
+  HGDIOBJ FOldFont = nullptr;
+};
+
+// The graphics classes' property tables for the filer.
+void RegisterGraphicsClasses();
+
+} // namespace ui
