@@ -1,0 +1,220 @@
+// The wizard form read from its compiled form stream, in process: captions,
+// the confirmation texts, the folder field's change rule and the delimiter
+// collapse of "Browse".
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "mx/mxLinkLabel.h"
+#include "mx/mxStorage.h"
+#include "rtl/Streams.h"
+#include "setup/Unit1.h"
+#include "setup/Unit2.h"
+#include "ui/Application.h"
+
+namespace {
+
+std::vector<uint8_t> ReadFile(std::string path) {
+  if (!path.empty() && path[0] == '/') {
+    for (char& c : path)
+      if (c == '/')
+        c = '\\';
+    path = "Z:" + path;
+  }
+  rtl::TFileStream file(path, rtl::TFileMode::fmOpenRead);
+  std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+  file.ReadBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  return bytes;
+}
+
+constexpr const char* SServerKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
+
+void RegisterProduct(const std::string& path) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, SServerKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                 static_cast<DWORD>(path.size() + 1));
+  RegCloseKey(key);
+}
+
+class WizardFormTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    FApp.Initialize();
+    FApp.SetTitle("QLXT3SE");
+    mx::RegisterStorageClasses();
+    mx::RegisterLinkLabelClass();
+    setup::RegisterForm1Class();
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, SServerKey);
+  }
+  void TearDown() override { RegDeleteKeyA(HKEY_CLASSES_ROOT, SServerKey); }
+
+  setup::TForm1& Load() {
+    const std::vector<uint8_t> bytes = ReadFile(QLX_FORM1_BIN);
+    rtl::TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
+    FForm = std::make_unique<setup::TForm1>(nullptr);
+    FForm->ReadForm(stream);
+    return *FForm;
+  }
+  template <typename T> T& Get(const char* name) {
+    auto* c = dynamic_cast<T*>(FForm->FindComponent(name));
+    EXPECT_NE(c, nullptr) << name;
+    return *c;
+  }
+
+  ui::TApplication FApp;
+  std::unique_ptr<setup::TForm1> FForm;
+};
+
+TEST_F(WizardFormTest, PagesCarryTheirTextsAndPlaces) {
+  setup::TForm1& form = Load();
+  EXPECT_EQ(form.Caption(), "QLX Installer");
+  RECT client{};
+  GetClientRect(form.Handle(), &client);
+  EXPECT_EQ(client.right, 434);
+  EXPECT_EQ(client.bottom, 218);
+  EXPECT_EQ(GetWindowLongA(form.Handle(), GWL_STYLE) & WS_SYSMENU, 0);
+
+  EXPECT_EQ(Get<ui::TLabel>("Label1").Caption(),
+            "Welcome to QLX Tessel 3 Starter Edition Install program");
+  EXPECT_EQ(Get<ui::TLabel>("Label3").Caption(), "License Information and EULA");
+  EXPECT_EQ(Get<ui::TLabel>("Label6").Caption(), "Version of install");
+  EXPECT_EQ(Get<ui::TLabel>("Label9").Caption(), "Choose an installation folder");
+  EXPECT_EQ(Get<ui::TLabel>("Label13").Caption(), "Confirmation");
+  EXPECT_EQ(Get<ui::TLabel>("Label2").Caption(), "QLX Tessel has been successfully installed");
+  EXPECT_EQ(Get<ui::TLabel>("Label7").Caption(), "build 6.2.15.1");
+  EXPECT_EQ(Get<ui::TLabel>("Label16").Caption(), "Installation folder:");
+
+  const ui::TLabel& heading = Get<ui::TLabel>("Label1");
+  EXPECT_EQ(heading.Left(), 8);
+  EXPECT_EQ(heading.Top(), 16);
+  EXPECT_TRUE(heading.Transparent());
+  ui::TLabel& label17 = Get<ui::TLabel>("Label17");
+  EXPECT_EQ(label17.Width(), 417);
+  EXPECT_EQ(label17.Height(), 33);
+  EXPECT_TRUE(label17.WordWrap());
+  EXPECT_FALSE(label17.Transparent());
+
+  for (int i = 1; i <= 6; ++i) {
+    auto& link = Get<mx::TmxLinkLabel>(("mxLinkLabel" + std::to_string(i)).c_str());
+    EXPECT_EQ(link.Caption(), "Quillon Software Company");
+    EXPECT_EQ(link.Link(), "www.quillon-software.example");
+    EXPECT_EQ(link.LabelStyle(), mx::lsInternetLink);
+    EXPECT_EQ(link.Cursor(), ui::crHandPoint);
+    EXPECT_EQ(link.Left(), 8);
+    EXPECT_EQ(link.Top(), 200);
+    EXPECT_EQ(link.Height(), 13) << "auto-sized to one line of Tahoma 8";
+    EXPECT_EQ(link.LinkFont()->Name(), "MS Shell Dlg 2");
+    EXPECT_EQ(link.Font()->Name(), "Tahoma");
+  }
+
+  mx::TmxStorage& store = Get<mx::TmxStorage>("mxStorage1");
+  ASSERT_EQ(store.StoredItems()->Count(), 4);
+  EXPECT_EQ(store.GetStoredItem(0)->FileName(), "QLX_Tessel_3.dll");
+  EXPECT_EQ(store.GetStoredItem(3)->FileName(), "Msvcrt.dll");
+  EXPECT_EQ(store.GetStoredItem(3)->Name(), "mxStoredItem4");
+}
+
+TEST_F(WizardFormTest, StartUpWithoutTheProductOffersNewInstallOnly) {
+  setup::TForm1& form = Load();
+  EXPECT_TRUE(form.RadioButton1->Checked());
+  EXPECT_TRUE(form.RadioButton1->Enabled());
+  EXPECT_FALSE(form.RadioButton2->Enabled());
+  EXPECT_FALSE(form.RadioButton3->Enabled());
+  const std::string folder = form.Edit1->Text();
+  EXPECT_EQ(folder, setup::WideToAnsi(setup::GetProgramFilesDir()) + "\\QLXT3SE")
+      << "the default is used as read, without the delimiter collapse";
+  EXPECT_EQ(form.Label17->Caption(), folder) << "setting the default ran Edit1Change";
+  EXPECT_TRUE(form.Button10->Enabled());
+}
+
+TEST_F(WizardFormTest, ConfirmationTextsFollowTheKind) {
+  RegisterProduct("C:\\Apps\\QLXT3SE\\QLX_Tessel_3.dll");
+  setup::TForm1& form = Load();
+  EXPECT_TRUE(form.RadioButton2->Checked());
+  EXPECT_FALSE(form.RadioButton1->Enabled());
+  EXPECT_TRUE(form.RadioButton3->Enabled());
+
+  form.Edit1->SetText("D:\\Target\\QLXT3SE");
+  form.Button7Click(nullptr);
+  EXPECT_EQ(form.Label14->Caption(), "You are now ready to install QLX Tessel 3 SE");
+  EXPECT_EQ(form.Label15->Caption(), "Please click \"Start\" to install");
+  EXPECT_EQ(form.Label17->Caption(), "D:\\Target\\QLXT3SE");
+
+  form.RadioButton3->SetChecked(true);
+  EXPECT_FALSE(form.RadioButton2->Checked());
+  form.Button7Click(nullptr);
+  EXPECT_EQ(form.Label14->Caption(), "You are now ready to uninstall QLX Tessel 3 SE");
+  EXPECT_EQ(form.Label15->Caption(), "Please click \"Start\" to uninstall");
+  EXPECT_EQ(form.Label17->Caption(), "C:\\Apps\\QLXT3SE") << "the library's folder, no delimiter";
+}
+
+TEST_F(WizardFormTest, FolderFieldChangeRule) {
+  setup::TForm1& form = Load();
+  int changes = 0;
+  auto original = form.Edit1->OnChange.Handler;
+  form.Edit1->OnChange.Handler = [&](rtl::TObject* sender) {
+    ++changes;
+    original(sender);
+  };
+  form.Edit1->SetText("");
+  EXPECT_EQ(changes, 1);
+  EXPECT_FALSE(form.Button10->Enabled());
+  EXPECT_EQ(form.Label17->Caption(), "");
+  form.Edit1->SetText("");
+  EXPECT_EQ(changes, 1) << "the same text is no change";
+  form.Edit1->SetText("C:\\X");
+  EXPECT_EQ(changes, 2);
+  EXPECT_TRUE(form.Button10->Enabled());
+  EXPECT_EQ(form.Label17->Caption(), "C:\\X");
+  // "Next" on the folder page changes no text.
+  form.Label17->SetCaption("kept");
+  form.Button10Click(nullptr);
+  EXPECT_EQ(form.Label17->Caption(), "kept");
+}
+
+TEST_F(WizardFormTest, LicencePageAgreementEnablesNext) {
+  setup::TForm1& form = Load();
+  EXPECT_FALSE(form.Button3->Enabled());
+  form.CheckBox1->SetChecked(true);
+  EXPECT_TRUE(form.Button3->Enabled());
+  form.CheckBox1->SetChecked(false);
+  EXPECT_FALSE(form.Button3->Enabled());
+}
+
+TEST_F(WizardFormTest, ShowingAPageCoversTheOthers) {
+  setup::TForm1& form = Load();
+  form.Show();
+  form.Button2Click(nullptr);
+  EXPECT_TRUE(IsWindowVisible(form.Panel2->Handle()));
+  for (ui::TPanel* covered : {form.Panel1, form.Panel3, form.Panel4, form.Panel5, form.Panel6}) {
+    EXPECT_FALSE(IsWindowVisible(covered->Handle()));
+    EXPECT_TRUE(covered->Visible()) << "the program still sees the page as visible";
+  }
+  const HWND focus = GetFocus();
+  EXPECT_TRUE(focus && IsChild(form.Panel2->Handle(), focus)) << "the focus moved into the page";
+  form.Button5Click(nullptr);
+  EXPECT_TRUE(IsWindowVisible(form.Panel1->Handle()));
+  EXPECT_FALSE(IsWindowVisible(form.Panel2->Handle()));
+}
+
+TEST(BrowseDelimiters, DoubleDelimitersCollapseLeftToRight) {
+  EXPECT_EQ(setup::CollapseDoubleDelimiters("C:\\\\QLXT3SE"), "C:\\QLXT3SE");
+  EXPECT_EQ(setup::CollapseDoubleDelimiters("C:\\a\\\\\\b"), "C:\\a\\\\b") << "three become two";
+  EXPECT_EQ(setup::CollapseDoubleDelimiters("\\\\\\\\"), "\\\\");
+  EXPECT_EQ(setup::CollapseDoubleDelimiters("C:\\Apps\\QLXT3SE\\QLXT3SE"),
+            "C:\\Apps\\QLXT3SE\\QLXT3SE");
+  EXPECT_EQ(setup::CollapseDoubleDelimiters(""), "");
+}
+
+TEST(BrowseDelimiters, FolderOfFileCutsAfterTheLastDelimiter) {
+  EXPECT_EQ(setup::FolderOfFile("C:\\Apps\\QLXT3SE\\QLX_Tessel_3.dll"), "C:\\Apps\\QLXT3SE");
+  EXPECT_EQ(setup::FolderOfFile("C:QLX_Tessel_3.dll"), "C:");
+  EXPECT_EQ(setup::FolderOfFile("C:\\QLX_Tessel_3.dll"), "C:");
+  EXPECT_EQ(setup::FolderOfFile("QLX_Tessel_3.dll"), "");
+}
+
+} // namespace
