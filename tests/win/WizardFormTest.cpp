@@ -28,6 +28,7 @@ std::vector<uint8_t> ReadFile(std::string path) {
   return bytes;
 }
 
+constexpr const char* SClassKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
 constexpr const char* SServerKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
 
 void RegisterProduct(const std::string& path) {
@@ -48,9 +49,10 @@ protected:
     mx::RegisterStorageClasses();
     mx::RegisterLinkLabelClass();
     setup::RegisterForm1Class();
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, SServerKey);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, SClassKey);
   }
-  void TearDown() override { RegDeleteKeyA(HKEY_CLASSES_ROOT, SServerKey); }
+  // The whole class key, so later tests find the prefix as it was.
+  void TearDown() override { RegDeleteTreeA(HKEY_CLASSES_ROOT, SClassKey); }
 
   setup::TForm1& Load() {
     const std::vector<uint8_t> bytes = ReadFile(QLX_FORM1_BIN);
