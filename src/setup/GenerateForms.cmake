@@ -1,7 +1,7 @@
 # Fills the text forms' placeholders for the form tool: the licence as
 # Lines.Strings, the pictures as Picture.Data (class name, length, JPEG file)
-# and, until the sample product is built, small stand-ins for the payload.
-#   cmake -DSRC=<src/setup> -DOUT=<binary dir> -P GenerateForms.cmake
+# and the product's files beside the form, where its payload names them.
+#   cmake -DSRC=<src/setup> -DOUT=<binary dir> -DPRODUCT=<product files> -P GenerateForms.cmake
 
 # Picture.Data of a JPEG file, as the hex digits of a binary value.
 function(picture_data jpeg result)
@@ -40,9 +40,12 @@ set(QLX_LICENCE_LINES "      '${text}'")
 picture_data(${SRC}/res/thumbnail.jpg QLX_THUMBNAIL_PICTURE)
 picture_data(${SRC}/res/screenshot.jpg QLX_SCREENSHOT_PICTURE)
 
+file(MAKE_DIRECTORY ${OUT}/payload)
 foreach(name QLX_Tessel_3.dll sqlite3.dll uninstall.exe Msvcrt.dll)
-  string(REPEAT "Stand-in for ${name} until the sample product is built.\n" 64 content)
-  file(WRITE ${OUT}/payload/${name} "${content}")
+  if(NOT EXISTS ${PRODUCT}/${name})
+    message(FATAL_ERROR "The product file ${PRODUCT}/${name} is missing")
+  endif()
+  file(COPY_FILE ${PRODUCT}/${name} ${OUT}/payload/${name})
 endforeach()
 
 configure_file(${SRC}/Unit1.form ${OUT}/Unit1.form @ONLY)

@@ -1,5 +1,8 @@
 #include "Unit1.h"
 
+#include <memory>
+#include <vector>
+
 #include "Unit2.h"
 #include "Unit3.h"
 #include "ui/Application.h"
@@ -25,6 +28,102 @@ std::string FolderOfFile(const std::string& path) {
   if (!folder.empty() && folder.back() == '\\')
     folder.pop_back();
   return folder;
+}
+
+std::string AccessDeniedText(const std::string& path) {
+  return "Access denied...\r\nFilename: " + path + "\r\nInstallation terminated...";
+}
+
+std::string WithDelimiter(const std::string& folder) {
+  return !folder.empty() && folder.back() == '\\' ? folder : folder + '\\';
+}
+
+std::string WithoutDelimiter(const std::string& folder) {
+  return !folder.empty() && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
+}
+
+void ForceDirectories(const std::string& folder) {
+  if (folder.empty())
+    throw rtl::Exception("Unable to create directory");
+  // Every parent first; those that exist already refuse silently.
+  for (size_t at = folder.find('\\'); at != std::string::npos; at = folder.find('\\', at + 1))
+    if (at > 0 && folder[at - 1] != ':' && folder[at - 1] != '\\')
+      CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+  CreateDirectoryA(folder.c_str(), nullptr);
+}
+
+TExitWindowsProc ExitWindowsProc = &ExitWindowsEx;
+
+namespace {
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folder of a library path, keeping its trailing delimiter.
+std::string InstalledFolderOf(const std::string& library) {
+  const size_t cut = library.find_last_of("\\:");
+  return cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
+}
+
+// Keeps the page's buttons disabled while "Start" runs: the waits for the
+// registration tool process messages, and a second "Start", "Back" or "Exit"
+// must not run inside them.
+class TControlsDisabled {
+public:
+  explicit TControlsDisabled(std::vector<ui::TControl*> controls) : FControls(std::move(controls)) {
+    for (ui::TControl* control : FControls) {
+      FWasEnabled.push_back(control->Enabled());
+      control->SetEnabled(false);
+    }
+  }
+  ~TControlsDisabled() {
+    for (size_t i = 0; i < FControls.size(); ++i)
+      FControls[i]->SetEnabled(FWasEnabled[i]);
+  }
+  TControlsDisabled(const TControlsDisabled&) = delete;
+  TControlsDisabled& operator=(const TControlsDisabled&) = delete;
+
+private:
+  std::vector<ui::TControl*> FControls;
+  std::vector<bool> FWasEnabled;
+};
+
+struct THandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using TTokenHandle = std::unique_ptr<void, THandleCloser>;
+
+void EnableShutdownPrivilege() {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw))
+    return;
+  const TTokenHandle token(raw);
+  TOKEN_PRIVILEGES wanted{};
+  if (!LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &wanted.Privileges[0].Luid))
+    return;
+  wanted.PrivilegeCount = 1;
+  wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  // Room for exactly one privilege entry.
+  TOKEN_PRIVILEGES previous{};
+  static_assert(sizeof previous == 16);
+  DWORD returned = 0;
+  AdjustTokenPrivileges(token.get(), FALSE, &wanted, sizeof previous, &previous, &returned);
+}
+
+bool IsNtPlatform() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+} // namespace
+
+bool RestartWindows(uint32_t flags) {
+  if (IsNtPlatform())
+    EnableShutdownPrivilege();
+  return ExitWindowsProc(flags, 0) != FALSE;
 }
 
 namespace {
@@ -53,6 +152,8 @@ TForm1::TForm1(rtl::TComponent* owner) : ui::TForm(owner) {
   AddHandler("Edit1Change", &TForm1::Edit1Change);
   AddHandler("Button15Click", &TForm1::Button15Click);
   AddHandler("Image1Click", &TForm1::Image1Click);
+  AddHandler("Button14Click", &TForm1::Button14Click);
+  AddHandler("Button17Click", &TForm1::Button17Click);
 }
 
 void TForm1::Loaded() {
@@ -65,10 +166,14 @@ void TForm1::Loaded() {
   Panel6 = Find<ui::TPanel>(*this, "Panel6");
   Button3 = Find<ui::TButton>(*this, "Button3");
   Button10 = Find<ui::TButton>(*this, "Button10");
+  Button13 = Find<ui::TButton>(*this, "Button13");
+  Button14 = Find<ui::TButton>(*this, "Button14");
+  Button15 = Find<ui::TButton>(*this, "Button15");
   CheckBox1 = Find<ui::TCheckBox>(*this, "CheckBox1");
   RadioButton1 = Find<ui::TRadioButton>(*this, "RadioButton1");
   RadioButton2 = Find<ui::TRadioButton>(*this, "RadioButton2");
   RadioButton3 = Find<ui::TRadioButton>(*this, "RadioButton3");
+  RadioButton4 = Find<ui::TRadioButton>(*this, "RadioButton4");
   Edit1 = Find<ui::TEdit>(*this, "Edit1");
   Label9 = Find<ui::TLabel>(*this, "Label9");
   Label14 = Find<ui::TLabel>(*this, "Label14");
@@ -161,6 +266,94 @@ void TForm1::Button15Click(rtl::TObject*) {
 void TForm1::Image1Click(rtl::TObject*) {
   if (Form3)
     Form3->Show();
+}
+
+void TForm1::Button14Click(rtl::TObject*) {
+  const TControlsDisabled busy({Button13, Button14, Button15});
+  const std::string installedFolder = UnregisterExisting();
+  if (RadioButton1->Checked() || RadioButton2->Checked()) {
+    Install();
+  } else if (RadioButton3->Checked()) {
+    // With no library registered any more, no folder is known: bare file
+    // names would point into the current folder.
+    if (installedFolder.empty()) {
+      ui::Application->MessageBox(SNotInstalled);
+      ui::Application->Terminate();
+      return;
+    }
+    Uninstall(installedFolder);
+  }
+}
+
+std::string TForm1::UnregisterExisting() {
+  const std::wstring library = GetInstalledServerPath();
+  if (library.empty())
+    return {};
+  const std::string folder = InstalledFolderOf(WideToAnsi(library));
+  UnregisterServer(library);
+  RestartShell(true);
+  // The shell's process needs the time to go; nothing is processed meanwhile.
+  Sleep(SShellRestartWait);
+  return folder;
+}
+
+void TForm1::Install() {
+  // Whether the folder came to be shows up as the first file's error.
+  ForceDirectories(WithoutDelimiter(Edit1->Text()));
+  const int count = mxStorage1->StoredItems()->Count();
+  for (int i = 0; i < count; ++i) {
+    mx::TmxStoredItem* item = mxStorage1->GetStoredItem(i);
+    item->ExtractToFile(WithDelimiter(Edit1->Text()) + item->FileName());
+  }
+  const std::string library = WithDelimiter(Edit1->Text()) + SLibraryFileName;
+  if (!FileExists(library)) {
+    ui::Application->MessageBox(SInstallFailed);
+    ui::Application->Terminate();
+    return;
+  }
+  RegisterServer(AnsiToWide(library));
+  WriteUninstallRecord(WithDelimiter(Edit1->Text()));
+  WriteRegistryString(SPreferencesKey, SInstallFolderValue, WithoutDelimiter(Edit1->Text()),
+                      HKEY_CLASSES_ROOT);
+  ShowPage(Panel6);
+}
+
+void TForm1::WriteUninstallRecord(const std::string& folder) {
+  const auto write = [](const char* name, const std::string& data) {
+    WriteRegistryString(SUninstallKey, name, data, HKEY_LOCAL_MACHINE);
+  };
+  write("DisplayName", "QLX Tessel 3 Starter Edition");
+  // Quoted: unquoted, a folder with blanks could start "C:\Program.exe".
+  write("UninstallString", "\"" + folder + SUninstallerFileName + "\"");
+  write("DisplayVersion", "3.0 (build 6.2.15.1)");
+  write("HelpLink", "http://www.quillon-software.example/PageProducer.aspx?pageid=1&bodyid=400");
+  write("Publisher", "Quillon Software Company");
+  write("URLInfoAbout",
+        "http://www.quillon-software.example/PageProducer.aspx?PageID=1&BodyID=500");
+}
+
+void TForm1::Uninstall(const std::string& installedFolder) {
+  const int count = mxStorage1->StoredItems()->Count();
+  for (int i = 0; i < count; ++i) {
+    const std::string path = installedFolder + mxStorage1->GetStoredItem(i)->FileName();
+    if (DeleteFileA(path.c_str()) || !FileExists(path))
+      continue;
+    ui::Application->MessageBox(AccessDeniedText(path));
+    ui::Application->Terminate();
+    return;
+  }
+  DeleteFileA((installedFolder + SUninstallerFileName).c_str());
+  RemoveDirectoryA(WithoutDelimiter(installedFolder).c_str());
+  DeleteRegistryKey(SUninstallKey, HKEY_LOCAL_MACHINE);
+  ui::Application->MessageBox(SUninstallDone);
+  ui::Application->Terminate();
+}
+
+void TForm1::Button17Click(rtl::TObject*) {
+  if (RadioButton4->Checked() && !RestartWindows(SRestartFlags))
+    MessageBoxA(ui::Application ? ui::Application->Handle() : nullptr, SRestartFailed, "Error",
+                MB_ICONERROR | MB_OK);
+  ui::Application->Terminate();
 }
 
 void RegisterForm1Class() {

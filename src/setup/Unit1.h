@@ -20,6 +20,36 @@ inline constexpr const char* SInstallStart = "Please click \"Start\" to install"
 inline constexpr const char* SFolderSuffix = "\\QLXT3SE";
 inline constexpr uint32_t SBrowseFlags = 0x41; // file-system folders only, new dialog style
 
+inline constexpr const char* SLibraryFileName = "QLX_Tessel_3.dll";
+inline constexpr const char* SUninstallerFileName = "Uninstall.exe";
+inline constexpr const char* SInstallFailed =
+    "Installation failed!\r\nPlease contact QLX Support - support@quillon-software.example";
+inline constexpr const char* SUninstallDone = "Uninstall successfull";
+inline constexpr const char* SNotInstalled =
+    "QLX Tessel 3 Starter Edition is not installed: nothing was removed.";
+inline constexpr const char* SRestartFailed =
+    "Unable to restart windows.\r\nPlease restart your computer manually.";
+inline constexpr DWORD SShellRestartWait = 5000;
+inline constexpr uint32_t SRestartFlags = 6; // EWX_REBOOT | EWX_FORCE
+
+// The three lines naming a product file that could not be deleted.
+std::string AccessDeniedText(const std::string& path);
+// Path forms of the folder field's text.
+std::string WithDelimiter(const std::string& folder);
+std::string WithoutDelimiter(const std::string& folder);
+// Creates the folder and its missing parents; raises "Unable to create
+// directory" for an empty name, other failures show up later.
+void ForceDirectories(const std::string& folder);
+
+// The system's shutdown request, replaceable so that a test can see the flags
+// without ending the session it runs in.
+using TExitWindowsProc = BOOL(WINAPI*)(UINT flags, DWORD reason);
+extern TExitWindowsProc ExitWindowsProc;
+
+// Enables the shutdown privilege where the platform has one and asks the
+// system to shut down with flags; true when the request was accepted.
+bool RestartWindows(uint32_t flags);
+
 // Every "\\" becomes "\", scanning left to right without overlap.
 std::string CollapseDoubleDelimiters(const std::string& path);
 // The folder of a file path: cut after the last "\" or ":", then without a
@@ -45,6 +75,8 @@ public:
   void Edit1Change(rtl::TObject* sender);
   void Button15Click(rtl::TObject* sender);
   void Image1Click(rtl::TObject* sender);
+  void Button14Click(rtl::TObject* sender);
+  void Button17Click(rtl::TObject* sender);
 
   // Raises the page; the framework moves the focus into it.
   void ShowPage(ui::TPanel* page);
@@ -52,15 +84,25 @@ public:
   // The controls the handlers use, found by name once the form is read.
   ui::TPanel *Panel1 = nullptr, *Panel2 = nullptr, *Panel3 = nullptr, *Panel4 = nullptr,
              *Panel5 = nullptr, *Panel6 = nullptr;
-  ui::TButton *Button3 = nullptr, *Button10 = nullptr;
+  ui::TButton *Button3 = nullptr, *Button10 = nullptr, *Button13 = nullptr, *Button14 = nullptr,
+              *Button15 = nullptr;
   ui::TCheckBox* CheckBox1 = nullptr;
-  ui::TRadioButton *RadioButton1 = nullptr, *RadioButton2 = nullptr, *RadioButton3 = nullptr;
+  ui::TRadioButton *RadioButton1 = nullptr, *RadioButton2 = nullptr, *RadioButton3 = nullptr,
+                   *RadioButton4 = nullptr;
   ui::TEdit* Edit1 = nullptr;
   ui::TLabel *Label9 = nullptr, *Label14 = nullptr, *Label15 = nullptr, *Label17 = nullptr;
   mx::TmxStorage* mxStorage1 = nullptr;
 
 protected:
   void Loaded() override;
+
+private:
+  // The steps of "Start". The first returns the installed folder, with its
+  // trailing delimiter, or empty when no library is registered.
+  std::string UnregisterExisting();
+  void Install();
+  void Uninstall(const std::string& installedFolder);
+  void WriteUninstallRecord(const std::string& folder);
 };
 
 extern TForm1* Form1;
