@@ -247,6 +247,57 @@ TEST_F(StartActionTest, UninstallRemovesTheProductAndKeepsOnlyTheSettings) {
   EXPECT_TRUE(Ended());
 }
 
+TEST_F(StartActionTest, ReinstallUnregistersTheOldLibraryAndMovesToTheFieldsFolder) {
+  TForm1& form = ReadyToInstall(FFolder);
+  form.Button14Click(nullptr);
+  const std::string other = FRoot + "\\Other Folder";
+  form.Edit1->SetText(other);
+  form.RadioButton1->SetChecked(false);
+  form.RadioButton2->SetChecked(true);
+  form.ShowPage(form.Panel5);
+  TBoxAnswerer boxes;
+  form.Button14Click(nullptr);
+  EXPECT_EQ(std::vector<std::string>{"Shell restart needed..."}, boxes.Texts());
+
+  for (const char* name : kProductFiles) {
+    EXPECT_TRUE(PathExists(other + "\\" + name)) << name;
+    EXPECT_TRUE(PathExists(FFolder + "\\" + name)) << "the old folder is left alone: " << name;
+  }
+  EXPECT_EQ(other + "\\QLX_Tessel_3.dll",
+            ReadRegistryString(SInProcServerKey, "", HKEY_CLASSES_ROOT));
+  EXPECT_EQ("\"" + other + "\\Uninstall.exe\"", Uninstall("UninstallString"));
+  EXPECT_EQ(other, ReadRegistryString(SPreferencesKey, SInstallFolderValue, HKEY_CLASSES_ROOT));
+  EXPECT_TRUE(IsWindowVisible(form.Panel6->Handle()));
+  EXPECT_FALSE(Ended());
+}
+
+TEST_F(StartActionTest, UninstallStopsAtAFileInUse) {
+  TForm1& form = ReadyToInstall(FFolder);
+  form.Button14Click(nullptr);
+  const std::string busy = FFolder + "\\sqlite3.dll";
+  const HANDLE held =
+      CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+  form.RadioButton1->SetChecked(false);
+  form.RadioButton3->SetChecked(true);
+  form.ShowPage(form.Panel5);
+  TBoxAnswerer boxes;
+  form.Button14Click(nullptr);
+  const std::vector<std::string> texts = boxes.Texts();
+  CloseHandle(held);
+
+  EXPECT_EQ(
+      (std::vector<std::string>{"Shell restart needed...", "Access denied...\r\nFilename: " + busy +
+                                                               "\r\nInstallation terminated..."}),
+      texts);
+  EXPECT_FALSE(PathExists(FFolder + "\\QLX_Tessel_3.dll")) << "deleted before the file in use";
+  EXPECT_TRUE(PathExists(FFolder + "\\uninstall.exe"));
+  EXPECT_TRUE(PathExists(FFolder + "\\Msvcrt.dll"));
+  EXPECT_TRUE(wintest::KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
+  EXPECT_TRUE(Ended());
+}
+
 TEST_F(StartActionTest, UninstallWithoutARegisteredLibraryDeletesNothing) {
   // Bare file names would land in the current folder: put a product's name there.
   char previous[MAX_PATH] = {};
