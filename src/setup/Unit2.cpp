@@ -189,8 +189,12 @@ TRegistryVariant& ReadRegistryValue(HKEY root, const std::string& keyPath,
 std::wstring GetProgramFilesDir() {
   TRegistryVariant value;
   ReadRegistryValue(HKEY_LOCAL_MACHINE, SCurrentVersionKey, SProgramFilesDirValue, value);
-  if (const auto* number = std::get_if<int32_t>(&value))
-    return std::to_wstring(*number);
+  if (const auto* number = std::get_if<int32_t>(&value)) {
+    // Widened from the narrow digits: std::to_wstring formats through the
+    // wide printf, which the program would carry for this alone.
+    const std::string digits = std::to_string(*number);
+    return std::wstring(digits.begin(), digits.end());
+  }
   if (const auto* text = std::get_if<std::string>(&value))
     return AnsiToWide(*text);
   return {};
