@@ -96,7 +96,28 @@ ensure_i386_exec() {
 ensure_i386_exec
 
 # libjpeg-turbo for MinGW i686 is not packaged: build it static from Debian's source package.
-if [ ! -f "$JPEG_PREFIX/lib/libjpeg.a" ]; then
+# The setup program only decodes baseline and progressive Huffman JPEG at full
+# scale with the accurate integer IDCT and fancy upsampling, so what it never
+# asks for is left out, and the rest is built for size: the program is
+# downloaded. No C++ exception passes through libjpeg (its errors leave by
+# longjmp), so its code needs no unwind tables.
+jpeg_recipe=(
+  -DCMAKE_BUILD_TYPE=Release
+  "-DCMAKE_C_FLAGS_RELEASE=-Os -DNDEBUG"
+  # msvcrt's sscanf for JPEGMEM rather than mingw's own, which is large.
+  "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -D__USE_MINGW_ANSI_STDIO=0"
+  -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF
+  -DWITH_SIMD=OFF -DWITH_JPEG8=OFF -DWITH_ARITH_DEC=OFF -DWITH_ARITH_ENC=OFF -DFORCE_INLINE=OFF
+)
+# Features of jmorecfg.h turned off in the unpacked sources.
+jpeg_unsupported=(
+  DCT_IFAST_SUPPORTED DCT_FLOAT_SUPPORTED IDCT_SCALING_SUPPORTED
+  UPSAMPLE_MERGING_SUPPORTED QUANT_1PASS_SUPPORTED QUANT_2PASS_SUPPORTED
+)
+# The recipe the prefix was built with; a different one rebuilds it.
+jpeg_stamp="$JPEG_PREFIX/qlx-recipe.txt"
+jpeg_recipe_text=$(printf '%s\n' 1 "${jpeg_recipe[@]}" "${jpeg_unsupported[@]}")
+if [ ! -f "$JPEG_PREFIX/lib/libjpeg.a" ] || [ "$(cat "$jpeg_stamp" 2>/dev/null)" != "$jpeg_recipe_text" ]; then
   log "building libjpeg-turbo for i686-w64-mingw32 into $JPEG_PREFIX"
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
@@ -104,14 +125,23 @@ if [ ! -f "$JPEG_PREFIX/lib/libjpeg.a" ]; then
     cd "$work"
     apt-get source -qq --download-only libjpeg-turbo >/dev/null 2>&1 || apt-get source -qq --download-only libjpeg-turbo
     dpkg-source -x --no-check ./*.dsc src >/dev/null
-    cmake -S src -B build -G Ninja \
+    for feature in "${jpeg_unsupported[@]}"; do
+      sed -i "s/^#define\( \+\)$feature\b/#undef\1$feature/" src/jmorecfg.h
+      grep -q "^#undef \+$feature\b" src/jmorecfg.h || { log "cannot turn off $feature in jmorecfg.h"; exit 1; }
+    done
+    cmake -S src -B build -G Ninja -Wno-dev \
       -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_INSTALL_PREFIX="$JPEG_PREFIX" \
-      -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
-      -DWITH_SIMD=OFF -DWITH_JPEG8=OFF >/dev/null
+      -DCMAKE_INSTALL_PREFIX="$JPEG_PREFIX" "${jpeg_recipe[@]}" >/dev/null
     cmake --build build >/dev/null
-    as_root cmake --install build >/dev/null
+    # Installed beside the old prefix, then swapped in, so that a build
+    # using the prefix meanwhile sees one library or the other.
+    DESTDIR="$work/stage" cmake --install build >/dev/null
+    printf '%s\n' "$jpeg_recipe_text" >"$work/stage$jpeg_stamp"
+    as_root mkdir -p "$(dirname "$JPEG_PREFIX")"
+    as_root rm -rf "$JPEG_PREFIX.old"
+    if [ -e "$JPEG_PREFIX" ]; then as_root mv "$JPEG_PREFIX" "$JPEG_PREFIX.old"; fi
+    as_root mv "$work/stage$JPEG_PREFIX" "$JPEG_PREFIX"
+    as_root rm -rf "$JPEG_PREFIX.old"
   )
 fi
 # A locale whose decimal separator is a comma, for the ratio texts' tests.
