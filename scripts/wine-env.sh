@@ -44,6 +44,23 @@ start_display() {
   return 1
 }
 
+# Wine finds none of its own TrueType fonts here, and has no Arial: Tahoma and
+# Arial, the wizard's fonts, would fall back to a wider face than Windows has.
+setup_fonts() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" ttf
+  mkdir -p "$fonts"
+  for ttf in /usr/share/wine/fonts/*.ttf; do
+    if [ -e "$ttf" ]; then cp -n "$ttf" "$fonts/"; fi
+  done
+  if fc-list -q "Liberation Sans" 2>/dev/null; then
+    printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+      '"Arial"="Liberation Sans"' '"Times New Roman"="Liberation Serif"' \
+      '"Courier New"="Liberation Mono"' >"$state/fonts.reg"
+    wine regedit /S "$state/fonts.reg" >/dev/null 2>&1 || true
+  fi
+  touch "$state/fonts.done"
+}
+
 start() {
   exec 9>"$state/lock"
   flock 9
@@ -53,6 +70,7 @@ start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >"$state/wineboot.log" 2>&1 || true
   fi
+  [ -f "$state/fonts.done" ] || setup_fonts
   # A persistent server keeps every later Wine start down to a fraction of a second.
   wineserver -p >/dev/null 2>&1 || true
   flock -u 9
