@@ -85,8 +85,8 @@ public:
   explicit TTempFolder(const std::string& name) {
     char temp[MAX_PATH] = {};
     GetTempPathA(sizeof temp, temp);
-    FPath =
-        std::string(temp) + "qlx-planting-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+    // One test at a time: a fixed name, cleared first of what a crashed run left.
+    FPath = std::string(temp) + "qlx-planting-" + name;
     Clear();
     CreateDirectoryA(FPath.c_str(), nullptr);
   }
@@ -198,6 +198,9 @@ public:
   TProcess& operator=(const TProcess&) = delete;
 
   bool Started() const { return FStarted; }
+  bool Running() const {
+    return FStarted && WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT;
+  }
   DWORD Id() const { return FInfo.dwProcessId; }
   // The full paths of the DLLs mapped so far, lower case.
   std::vector<std::string> Loaded() const {
@@ -306,10 +309,10 @@ BOOL CALLBACK FindTopLevel(HWND wnd, LPARAM param) {
   return TRUE;
 }
 
-// A visible top-level window of the process, waited for.
-HWND WaitForWindow(DWORD process, const std::string& cls, int seconds = 60) {
-  for (int i = 0; i < seconds * 10; ++i) {
-    TWindowSearch search{process, cls};
+// A visible top-level window of the process, waited for while it runs.
+HWND WaitForWindow(const TProcess& process, const std::string& cls, int seconds = 60) {
+  for (int i = 0; i < seconds * 10 && process.Running(); ++i) {
+    TWindowSearch search{process.Id(), cls};
     EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
     if (search.Found)
       return search.Found;
@@ -363,7 +366,7 @@ void BrowseAndCancel(const TProcess& setup, HWND wizard) {
   HWND browse = Child(wizard, "Browse");
   ASSERT_NE(browse, nullptr);
   PostMessageA(browse, BM_CLICK, 0, 0);
-  HWND dialog = WaitForWindow(setup.Id(), "#32770");
+  HWND dialog = WaitForWindow(setup, "#32770");
   ASSERT_NE(dialog, nullptr) << "no folder dialog";
   PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   EXPECT_TRUE(WaitGone(dialog));
@@ -378,7 +381,7 @@ void OpenAndCloseViewer(const TProcess& setup, HWND wizard) {
   const LPARAM picture = MAKELPARAM(8 + 153 / 2, 56 + 121 / 2);
   PostMessageA(lastPage, WM_LBUTTONDOWN, MK_LBUTTON, picture);
   PostMessageA(lastPage, WM_LBUTTONUP, 0, picture);
-  HWND viewer = WaitForWindow(setup.Id(), "QlxTForm3");
+  HWND viewer = WaitForWindow(setup, "QlxTForm3");
   ASSERT_NE(viewer, nullptr) << "no viewer";
   EXPECT_TRUE(Click(viewer, "Close this window"));
   EXPECT_TRUE(WaitGone(viewer));
@@ -393,6 +396,15 @@ protected:
                           (FProgram / FileNameOf(QLX_PROBE_EXE)).c_str(), FALSE));
     PlantCanaries(FProgram, SLoadedByProgram);
     PlantCanaries(FWorking, Union(SLoadedByProgram, SDelayLoadedByWine));
+  }
+
+  // Which canaries were loaded, for a message.
+  std::string MarkersFound() const {
+    std::string found;
+    for (const TTempFolder* folder : {&FProgram, &FWorking})
+      for (const std::string& marker : Markers(*folder))
+        found += " " + (*folder / marker);
+    return found.empty() ? "no canary loaded" : "canaries loaded:" + found;
   }
 
   void ExpectNoMarkers() {
@@ -417,8 +429,8 @@ TEST_F(Planting, SetupLoadsNoDllFromItsOwnOrItsWorkingFolder) {
   {
     TProcess setup("\"" + (FProgram / FileNameOf(QLX_SETUP_EXE)) + "\"", FWorking.Path());
     ASSERT_TRUE(setup.Started());
-    HWND wizard = WaitForWindow(setup.Id(), "QlxTForm1");
-    ASSERT_NE(wizard, nullptr) << "no wizard";
+    HWND wizard = WaitForWindow(setup, "QlxTForm1");
+    ASSERT_NE(wizard, nullptr) << "no wizard, " << MarkersFound();
     ASSERT_TRUE(Click(wizard, "Next"));
     ASSERT_TRUE(Click(wizard, "I agree"));
     ASSERT_TRUE(Click(wizard, "Next"));
