@@ -23,9 +23,9 @@ namespace {
 using TNames = std::set<std::string>;
 
 // The system DLLs that the program imports: KnownDLLs, which Windows maps
-// from System32 whatever lies beside the program.
+// from System32 whatever lies beside the program. And ntdll, in every process.
 const TNames SImported = {"advapi32.dll", "gdi32.dll",   "kernel32.dll", "msvcrt.dll",
-                          "ole32.dll",    "shell32.dll", "user32.dll"};
+                          "ole32.dll",    "shell32.dll", "user32.dll",   "ntdll.dll"};
 
 // What Wine loads for those while it starts the program, before the program's
 // first instruction: their own imports, imm32 that user32 loads and the time
@@ -34,11 +34,10 @@ const TNames SImported = {"advapi32.dll", "gdi32.dll",   "kernel32.dll", "msvcrt
 // with a canary for each name. Windows maps these from \\KnownDlls as the
 // KnownDLLs' dependencies; Wine looks for them beside the program first, and
 // even takes a shcore.dll found there without any override. The program
-// cannot act before them, so they get no canary.
-const TNames SLoadedAtStart = {"ntdll.dll",   "kernelbase.dll", "ucrtbase.dll", "sechost.dll",
-                               "zlib1.dll",   "version.dll",    "win32u.dll",   "rpcrt4.dll",
-                               "combase.dll", "shcore.dll",     "shlwapi.dll",  "imm32.dll",
-                               "tzres.dll"};
+// cannot act before them, so they get no canary beside it.
+const TNames SLoadedAtStart = {"kernelbase.dll", "ucrtbase.dll", "sechost.dll", "zlib1.dll",
+                               "version.dll",    "win32u.dll",   "rpcrt4.dll",  "combase.dll",
+                               "shcore.dll",     "shlwapi.dll",  "imm32.dll",   "tzres.dll"};
 
 // What the program's own code loads, or has loaded for it, once it has
 // narrowed the DLL search to System32: the canaries' names. Found with
@@ -58,6 +57,12 @@ TNames Union(TNames a, const TNames& b) {
   a.insert(b.begin(), b.end());
   return a;
 }
+
+// The canaries: beside the program, and in the folder it is started in,
+// which Windows and Wine search only after System32 whoever asks, so every
+// name waits there.
+const TNames SBesideProgram = SLoadedByProgram;
+const TNames SInWorkingFolder = Union(Union(SLoadedByProgram, SDelayLoadedByWine), SLoadedAtStart);
 
 // One of them for the probe.
 constexpr const char* SProbeDll = "riched20.dll";
@@ -153,7 +158,7 @@ public:
       if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                           &key, nullptr) != ERROR_SUCCESS)
         continue;
-      for (const std::string& name : Union(SLoadedByProgram, SDelayLoadedByWine)) {
+      for (const std::string& name : Union(SBesideProgram, SInWorkingFolder)) {
         const std::string module = name.ends_with(".dll") ? name.substr(0, name.size() - 4) : name;
         RegSetValueExA(key, module.c_str(), 0, REG_SZ, SNativeFirst, sizeof SNativeFirst);
       }
@@ -394,8 +399,8 @@ protected:
                           (FProgram / FileNameOf(QLX_SETUP_EXE)).c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(WindowsPath(QLX_PROBE_EXE).c_str(),
                           (FProgram / FileNameOf(QLX_PROBE_EXE)).c_str(), FALSE));
-    PlantCanaries(FProgram, SLoadedByProgram);
-    PlantCanaries(FWorking, Union(SLoadedByProgram, SDelayLoadedByWine));
+    PlantCanaries(FProgram, SBesideProgram);
+    PlantCanaries(FWorking, SInWorkingFolder);
   }
 
   // Which canaries were loaded, for a message.
