@@ -86,8 +86,31 @@ std::string TmxStoredItem::Ratio() const {
   return RatioText(Size(), FFileSize);
 }
 
-void TmxStoredItem::LoadFromStream(TStream* source) {
+rtl::TReadOnlyMemoryStream TmxStoredItem::Stored() const {
+  if (FBorrowed)
+    return rtl::TReadOnlyMemoryStream(FBorrowed, static_cast<size_t>(FBorrowedSize));
+  return rtl::TReadOnlyMemoryStream(FData.Memory(), FData.Bytes().size());
+}
+
+void TmxStoredItem::ReleaseData() {
+  FBorrowed = nullptr;
+  FBorrowedSize = 0;
   FData.Clear();
+}
+
+rtl::TMemoryStream& TmxStoredItem::Data() {
+  if (FBorrowed) {
+    rtl::TReadOnlyMemoryStream stored = Stored();
+    FBorrowed = nullptr;
+    FBorrowedSize = 0;
+    FData.Clear();
+    FData.LoadFromStream(stored);
+  }
+  return FData;
+}
+
+void TmxStoredItem::LoadFromStream(TStream* source) {
+  ReleaseData();
   if (!source || source->Size() == 0)
     return;
   source->SetPosition(0);
@@ -113,13 +136,13 @@ void TmxStoredItem::LoadFromStream(TStream* source) {
 }
 
 void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) {
-  FData.SetPosition(0);
-  if (FCompression == TCompressionLevel::clNone || FData.Size() == 0) {
-    if (FData.Size() != 0)
-      dest.CopyFrom(FData, 0);
+  rtl::TReadOnlyMemoryStream stored = Stored();
+  if (FCompression == TCompressionLevel::clNone || stored.Size() == 0) {
+    if (stored.Size() != 0)
+      dest.CopyFrom(stored, 0);
     return;
   }
-  TDecompressionStream unzip(FData);
+  TDecompressionStream unzip(stored);
   uint8_t prefix[4];
   unzip.ReadBuffer(prefix, 4);
   const int32_t length = static_cast<int32_t>(
@@ -143,7 +166,6 @@ void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) {
 void TmxStoredItem::SaveToStream(TStream* dest) {
   if (!dest)
     return;
-  FData.SetPosition(0);
   OnBeforeSave(this, dest);
   SaveContent(*dest, false);
   OnAfterSave(this);
@@ -151,7 +173,6 @@ void TmxStoredItem::SaveToStream(TStream* dest) {
 
 void TmxStoredItem::ExtractToFile(const std::string& path) {
   rtl::TAtomicFileStream file(path);
-  FData.SetPosition(0);
   OnBeforeSave(this, &file);
   SaveContent(file, true);
   file.Commit();
@@ -159,12 +180,20 @@ void TmxStoredItem::ExtractToFile(const std::string& path) {
 }
 
 void TmxStoredItem::ReadStoredItem(TStream& record) {
-  FData.Clear();
+  ReleaseData();
   int32_t n = 0;
   record.ReadBuffer(&n, 4);
   // Never trust the length further than the record reaches.
   if (n < 1 || n > record.Size() - record.Position())
     throw rtl::EReadError(rtl::SReadError);
+  if (auto* memory = dynamic_cast<rtl::TReadOnlyMemoryStream*>(&record);
+      memory && memory->Persistent()) {
+    // A large payload is then in memory once, where the program was loaded.
+    FBorrowed = memory->Data() + memory->Position();
+    FBorrowedSize = n;
+    memory->Seek(n, rtl::TSeekOrigin::soCurrent);
+    return;
+  }
   // Sized once, so the buffer never holds the data twice while it grows.
   FData.SetSize(n);
   FData.SetPosition(0);
@@ -174,9 +203,9 @@ void TmxStoredItem::ReadStoredItem(TStream& record) {
 
 void TmxStoredItem::WriteStoredItem(TStream& record) {
   const int32_t n = Size();
-  FData.SetPosition(0);
+  rtl::TReadOnlyMemoryStream stored = Stored();
   record.WriteBuffer(&n, 4);
-  record.CopyFrom(FData, 0);
+  record.CopyFrom(stored, 0);
 }
 
 void TmxStoredItem::AssignTo(rtl::TPersistent* dest) {
@@ -190,8 +219,11 @@ void TmxStoredItem::AssignTo(rtl::TPersistent* dest) {
     c->BeginUpdate();
   try {
     target->FTag = FTag;
-    target->FData.Clear();
-    if (target != this) {
+    target->ReleaseData();
+    if (target != this && FBorrowed) {
+      target->FBorrowed = FBorrowed;
+      target->FBorrowedSize = FBorrowedSize;
+    } else if (target != this) {
       FData.SetPosition(0);
       target->FData.CopyFrom(FData, 0);
     }

@@ -47,7 +47,9 @@ public:
   TCompressionLevel Compression() const { return FCompression; }
   // Re-encodes the data, except while the store is being loaded.
   void SetCompression(TCompressionLevel compression);
-  int32_t Size() const { return static_cast<int32_t>(FData.Bytes().size()); }
+  int32_t Size() const {
+    return FBorrowed ? FBorrowedSize : static_cast<int32_t>(FData.Bytes().size());
+  }
   void SetSize(int32_t) {}
   std::string Ratio() const;
   void SetRatio(const std::string&) {}
@@ -60,7 +62,8 @@ public:
   // The "StoredItem" record: a 4-byte data length, then the data.
   void ReadStoredItem(rtl::TStream& record);
   void WriteStoredItem(rtl::TStream& record);
-  rtl::TMemoryStream& Data() { return FData; }
+  // The stored data, the item's own from here on: the caller may change it.
+  rtl::TMemoryStream& Data();
 
   rtl::TNotifyEvent OnCreate;
   rtl::TNotifyEvent OnDestroy;
@@ -75,12 +78,19 @@ protected:
 private:
   bool StoreIsLoading() const;
   void SaveContent(rtl::TStream& dest, bool checkEnd);
+  // The stored data where it lies, for reading.
+  rtl::TReadOnlyMemoryStream Stored() const;
+  void ReleaseData();
 
   int32_t FTag = 0;
   std::string FName;
   std::string FFileName;
   int32_t FFileSize = 0;
   rtl::TMemoryStream FData;
+  // Data read from memory that outlives the item (the program's own
+  // resource) stays there instead of being copied into FData.
+  const uint8_t* FBorrowed = nullptr;
+  int32_t FBorrowedSize = 0;
   TCompressionLevel FCompression = TCompressionLevel::clDefault;
 };
 

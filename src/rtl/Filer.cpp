@@ -102,13 +102,16 @@ void TReader::ReadBinary(const std::function<void(TStream&)>& read) {
     throw EReadError(SReadError);
   const int64_t start = FStream.Position();
   const uint8_t* memory = nullptr;
-  if (auto* rom = dynamic_cast<TReadOnlyMemoryStream*>(&FStream))
+  bool persistent = false;
+  if (auto* rom = dynamic_cast<TReadOnlyMemoryStream*>(&FStream)) {
     memory = rom->Data();
-  else if (auto* ms = dynamic_cast<TMemoryStream*>(&FStream))
+    persistent = rom->Persistent();
+  } else if (auto* ms = dynamic_cast<TMemoryStream*>(&FStream)) {
     memory = ms->Memory();
+  }
   if (memory) {
     // The value's bytes are handed over where they lie.
-    TReadOnlyMemoryStream view(memory + start, static_cast<size_t>(count));
+    TReadOnlyMemoryStream view(memory + start, static_cast<size_t>(count), persistent);
     read(view);
   } else {
     // Read through a window, so a large value never sits in memory twice.

@@ -62,17 +62,22 @@ private:
 // A stream over bytes owned by someone else, read only.
 class TReadOnlyMemoryStream : public TStream {
 public:
-  TReadOnlyMemoryStream(const void* data, size_t size)
-      : FData(static_cast<const uint8_t*>(data)), FSize(static_cast<int64_t>(size)) {}
+  // persistent: the memory outlives every reader of the stream (a resource of
+  // the running program), so a reader may keep pointing into it.
+  TReadOnlyMemoryStream(const void* data, size_t size, bool persistent = false)
+      : FData(static_cast<const uint8_t*>(data)), FSize(static_cast<int64_t>(size)),
+        FPersistent(persistent) {}
   int32_t Read(void* buffer, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override { return FSize; }
   const uint8_t* Data() const { return FData; }
+  bool Persistent() const { return FPersistent; }
 
 private:
   const uint8_t* FData;
   int64_t FSize;
+  bool FPersistent;
   int64_t FPosition = 0;
 };
 

@@ -27,7 +27,8 @@ void TForm::LoadFromResource(const char* resourceName) {
   const void* bytes = data ? LockResource(data) : nullptr;
   if (!bytes)
     throw rtl::Exception(rtl::Format("Resource %s not found", resourceName));
-  rtl::TReadOnlyMemoryStream stream(bytes, SizeofResource(module, info));
+  // The resource stays mapped while the program runs: the payload is read where it lies.
+  rtl::TReadOnlyMemoryStream stream(bytes, SizeofResource(module, info), true);
   ReadForm(stream);
 }
 

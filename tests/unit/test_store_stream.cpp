@@ -3,6 +3,7 @@
 #include "mx/mxStorage.h"
 #include "rtl/Filer.h"
 #include "rtl/FormBinary.h"
+#include <algorithm>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -278,6 +279,67 @@ TEST(StoreStream, ReadBackGivesTheSameItemsAndComputedSizes) {
   rtl::TWriter writer(again);
   writer.WriteRootComponent(form.get());
   EXPECT_EQ(bytes, again.Bytes());
+}
+
+// Data read from memory that outlives the store (the program's own resource)
+// is used where it lies; from any other memory it is copied, as that memory
+// may go away or change once the form is read.
+TEST(StoreStream, ItemDataStaysInPersistentMemoryOnly) {
+  TFixture f;
+  const auto content = Content(40000, 5);
+  f.Add("QLX_Tessel_3.dll", content, TCompressionLevel::clMax);
+  f.Add("plain.bin", Content(999, 6), TCompressionLevel::clNone);
+  auto bytes = f.Write();
+
+  auto read = [&](bool persistent) {
+    RegisterTestClasses();
+    auto form = std::make_unique<TTestForm>(nullptr);
+    rtl::TReadOnlyMemoryStream in(bytes.data(), bytes.size(), persistent);
+    rtl::TReader reader(in);
+    reader.ReadRootComponent(form.get());
+    return form;
+  };
+  auto extracted = [](TmxStoredItem* item) {
+    TMemoryStream out;
+    item->SaveToStream(&out);
+    return out.Bytes();
+  };
+  // Overwrites the stored bytes of the first item in the source memory.
+  auto spoil = [&] {
+    const auto stored = f.Store->GetStoredItem(0)->Data().Bytes();
+    auto at = std::search(bytes.begin(), bytes.end(), stored.begin(), stored.end());
+    ASSERT_NE(bytes.end(), at);
+    std::fill(at, at + static_cast<long>(stored.size()), uint8_t{0});
+  };
+
+  auto copied = read(false);
+  auto inPlace = read(true);
+  TmxStorage* c = StoreOf(*copied);
+  TmxStorage* p = StoreOf(*inPlace);
+  ASSERT_TRUE(c && p);
+  EXPECT_EQ(content, extracted(p->GetStoredItem(0)));
+  EXPECT_EQ(f.Store->GetStoredItem(0)->Size(), p->GetStoredItem(0)->Size());
+
+  // Written again, the in-place store gives the same stream.
+  TMemoryStream again;
+  rtl::TWriter writer(again);
+  writer.WriteRootComponent(inPlace.get());
+  EXPECT_EQ(bytes, again.Bytes());
+
+  // An assigned item shares the memory; Data() gives the caller a copy of its own.
+  auto* copy = static_cast<TmxStoredItem*>(p->StoredItems()->Add());
+  copy->Assign(p->GetStoredItem(0));
+  auto* owned = static_cast<TmxStoredItem*>(p->StoredItems()->Add());
+  owned->Assign(p->GetStoredItem(0));
+  owned->Data();
+
+  const auto stored = f.Store->GetStoredItem(0)->Data().Bytes();
+  const std::vector<uint8_t> zeros(stored.size(), 0);
+  spoil();
+  EXPECT_EQ(stored, c->GetStoredItem(0)->Data().Bytes()) << "copied data must not change";
+  EXPECT_EQ(content, extracted(owned)) << "Data() must have made a copy";
+  EXPECT_EQ(zeros, copy->Data().Bytes()) << "an assigned item shares the memory";
+  EXPECT_EQ(zeros, p->GetStoredItem(0)->Data().Bytes()) << "in-place data must not be copied";
 }
 
 // Edits one property value of the store's record through the tree.
