@@ -1,0 +1,273 @@
+#include "SetupDriver.h"
+
+#include <chrono>
+#include <thread>
+
+namespace e2e {
+
+namespace {
+
+// Wine's message box keeps its text and its icon in controls of these ids.
+constexpr int kBoxTextId = 0xFFFF;
+constexpr int kBoxIconId = 0x0440;
+
+std::string ClassOf(HWND wnd) {
+  char name[64] = {};
+  return std::string(name, static_cast<size_t>(GetClassNameA(wnd, name, sizeof name)));
+}
+
+DWORD ProcessOf(HWND wnd) {
+  DWORD id = 0;
+  GetWindowThreadProcessId(wnd, &id);
+  return id;
+}
+
+// The first visible top-level window of the process (any for 0) whose class
+// and, if given, caption match.
+struct TTopLevelSearch {
+  DWORD ProcessId;
+  const char* Class;
+  const char* Caption;
+  HWND Found = nullptr;
+};
+
+BOOL CALLBACK FindTopLevel(HWND wnd, LPARAM param) {
+  auto* search = reinterpret_cast<TTopLevelSearch*>(param);
+  if (!IsWindowVisible(wnd) || ClassOf(wnd) != search->Class)
+    return TRUE;
+  if (search->ProcessId != 0 && ProcessOf(wnd) != search->ProcessId)
+    return TRUE;
+  if (search->Caption && TextOf(wnd) != search->Caption)
+    return TRUE;
+  search->Found = wnd;
+  return FALSE;
+}
+
+HWND TopLevel(DWORD processId, const char* cls, const char* caption) {
+  TTopLevelSearch search{processId, cls, caption};
+  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
+struct TChildSearch {
+  std::string Text;
+  HWND Found = nullptr;
+};
+
+BOOL CALLBACK FindVisibleChild(HWND wnd, LPARAM param) {
+  auto* search = reinterpret_cast<TChildSearch*>(param);
+  if (IsWindowVisible(wnd) && TextOf(wnd) == search->Text) {
+    search->Found = wnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK FindEdit(HWND wnd, LPARAM param) {
+  if (lstrcmpiA(ClassOf(wnd).c_str(), "Edit") != 0)
+    return TRUE;
+  *reinterpret_cast<HWND*>(param) = wnd;
+  return FALSE;
+}
+
+// A button the user could press now.
+HWND Pressable(HWND wizard, const std::string& text) {
+  const HWND button = Visible(wizard, text);
+  return button && IsWindowEnabled(button) ? button : nullptr;
+}
+
+} // namespace
+
+std::string WindowsPath(std::string path) {
+  if (path.empty() || path[0] != '/')
+    return path;
+  for (char& c : path)
+    if (c == '/')
+      c = '\\';
+  return "Z:" + path;
+}
+
+std::string TextOf(HWND wnd) {
+  char text[1024] = {};
+  return std::string(text, static_cast<size_t>(GetWindowTextA(wnd, text, sizeof text)));
+}
+
+bool WaitUntil(const std::function<bool()>& done, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (done())
+      return true;
+    if (std::chrono::steady_clock::now() >= end)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// --- The program ------------------------------------------------------------------
+
+TSetupProcess::TSetupProcess(const std::string& program, int seconds) {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  // The manifest asks for elevation; Wine's elevated start of a child process
+  // fails under qemu, and the program needs no rights beyond the caller's.
+  SetEnvironmentVariableA("__COMPAT_LAYER", "RunAsInvoker");
+  std::string command = "\"" + WindowsPath(program) + "\"";
+  // Detached from the caller's output: a program left running (by a crashed
+  // caller) would otherwise keep it open, and ctest waits for that to close.
+  FStarted = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                            nullptr, nullptr, &si, &FInfo) != FALSE;
+  if (FStarted)
+    FWizard = WaitForWizard(FInfo.dwProcessId, seconds);
+}
+
+TSetupProcess::~TSetupProcess() {
+  if (!FStarted)
+    return;
+  if (Running()) {
+    TerminateProcess(FInfo.hProcess, 99);
+    WaitForSingleObject(FInfo.hProcess, 10000);
+  }
+  CloseHandle(FInfo.hThread);
+  CloseHandle(FInfo.hProcess);
+}
+
+bool TSetupProcess::Running() const {
+  return FStarted && WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+long TSetupProcess::WaitExit(int seconds) {
+  if (!FStarted ||
+      WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(seconds) * 1000) != WAIT_OBJECT_0)
+    return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(FInfo.hProcess, &code);
+  return static_cast<long>(code);
+}
+
+// --- The wizard -------------------------------------------------------------------
+
+HWND FindWizard(DWORD processId) {
+  return TopLevel(processId, "QlxTForm1", "QLX Installer");
+}
+
+HWND WaitForWizard(DWORD processId, int seconds) {
+  HWND wizard = nullptr;
+  WaitUntil([&] { return (wizard = FindWizard(processId)) != nullptr; }, seconds);
+  return wizard;
+}
+
+HWND Visible(HWND wizard, const std::string& text) {
+  if (!wizard)
+    return nullptr;
+  TChildSearch search{text};
+  EnumChildWindows(wizard, FindVisibleChild, reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
+bool Checked(HWND button) {
+  return button && SendMessageA(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool Click(HWND wizard, const std::string& text) {
+  const HWND button = Pressable(wizard, text);
+  if (button)
+    SendMessageA(button, BM_CLICK, 0, 0);
+  return button != nullptr;
+}
+
+bool PostClick(HWND wizard, const std::string& text) {
+  const HWND button = Pressable(wizard, text);
+  return button && PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+std::string Page(HWND wizard) {
+  if (Visible(wizard, "I agree"))
+    return "licence";
+  if (Visible(wizard, SNewInstall))
+    return "kind";
+  if (Visible(wizard, "Browse"))
+    return "folder";
+  if (Visible(wizard, "Start"))
+    return "confirmation";
+  if (Visible(wizard, "Finish"))
+    return "finish";
+  if (Visible(wizard, "Next") && Visible(wizard, "Exit") && !Visible(wizard, "Back"))
+    return "welcome";
+  return "?";
+}
+
+bool WaitForPage(HWND wizard, const std::string& page, double seconds) {
+  return WaitUntil([&] { return Page(wizard) == page; }, seconds);
+}
+
+HWND FolderField(HWND wizard) {
+  HWND found = nullptr;
+  if (wizard)
+    EnumChildWindows(wizard, FindEdit, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::string Folder(HWND wizard) {
+  // An edit control keeps its text itself: ask it, not the window manager.
+  char text[MAX_PATH * 2] = {};
+  const LRESULT n =
+      SendMessageA(FolderField(wizard), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return std::string(text, static_cast<size_t>(n));
+}
+
+void SetFolder(HWND wizard, const std::string& folder) {
+  SendMessageA(FolderField(wizard), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+}
+
+bool WalkToConfirmation(HWND wizard, const std::string& kind, const std::string& folder) {
+  if (!Click(wizard, "Next") || !Click(wizard, "I agree") || !Click(wizard, "Next"))
+    return false;
+  if (!kind.empty() && !Click(wizard, kind))
+    return false;
+  if (!Click(wizard, "Next"))
+    return false;
+  if (Page(wizard) == "folder") {
+    if (!folder.empty())
+      SetFolder(wizard, folder);
+    if (!Click(wizard, "Next"))
+      return false;
+  }
+  return Page(wizard) == "confirmation";
+}
+
+// --- Message boxes ----------------------------------------------------------------
+
+TMessageBox FindMessageBox(DWORD processId) {
+  TMessageBox box;
+  box.Window = TopLevel(processId, "#32770", nullptr);
+  if (!box.Window)
+    return box;
+  box.Caption = TextOf(box.Window);
+  box.Text = TextOf(GetDlgItem(box.Window, kBoxTextId));
+  const HWND icon = GetDlgItem(box.Window, kBoxIconId);
+  box.Icon = icon && IsWindowVisible(icon);
+  return box;
+}
+
+TMessageBox WaitForMessageBox(DWORD processId, double seconds) {
+  TMessageBox box;
+  // A box found is read once it has its text: it fills its controls as it
+  // comes up.
+  WaitUntil(
+      [&] {
+        box = FindMessageBox(processId);
+        return box && !box.Text.empty();
+      },
+      seconds);
+  return box.Text.empty() ? TMessageBox{} : box;
+}
+
+bool PressOk(const TMessageBox& box, double seconds) {
+  if (!box)
+    return false;
+  PostMessageA(box.Window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box.Window, IDOK)));
+  return WaitUntil([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); }, seconds);
+}
+
+} // namespace e2e
