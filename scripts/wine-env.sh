@@ -17,7 +17,9 @@ export WINEPREFIX="$state/prefix"
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installers, no menu entries: the tests need none of them.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
+# No crash debugger either: under qemu it hangs instead of reporting, and a
+# crashed test must end.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"}
 
 display_alive() {
   [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
@@ -72,7 +74,12 @@ start() {
   fi
   [ -f "$state/fonts.done" ] || setup_fonts
   # A persistent server keeps every later Wine start down to a fraction of a second.
-  wineserver -p >/dev/null 2>&1 || true
+  if wineserver -p >/dev/null 2>&1; then
+    # A new server: start the prefix's services now, away from the caller's
+    # output. Started by a test program, they would hold its output open, and
+    # ctest waits for that to close.
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  fi
   flock -u 9
 }
 
@@ -93,6 +100,8 @@ env)
   ;;
 stop)
   wineserver -k >/dev/null 2>&1 || true
+  # The server ends after the request: a start right after must not find it.
+  wineserver -w >/dev/null 2>&1 || true
   if display_alive; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
   rm -f "$state/xvfb.pid" "$state/display"
   ;;
