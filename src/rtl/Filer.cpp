@@ -68,6 +68,18 @@ const TClassInfo* ClassInfoOf(const TPersistent* instance) {
   return instance ? FindClassInfo(instance->ClassName()) : nullptr;
 }
 
+size_t ReadEnumIndex(TReader& reader, const char* const* names, size_t count) {
+  const std::string ident = reader.ReadIdent();
+  for (size_t i = 0; i < count; ++i)
+    if (SameText(names[i], ident))
+      return i;
+  throw EReadError(SInvalidPropertyType);
+}
+
+void WriteEnumName(TWriter& writer, size_t value, const char* const* names, size_t count) {
+  writer.WriteIdent(value < count ? std::string(names[value]) : std::to_string(value));
+}
+
 std::string TMethodTable::Key(const std::string& name) {
   return Upper(name);
 }

@@ -8,12 +8,15 @@
 #include "SysUtils.h"
 
 #include <any>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace rtl {
@@ -21,17 +24,52 @@ namespace rtl {
 class TReader;
 class TWriter;
 
+// A callable for the property tables: a plain function and a few bytes of
+// its own that it is handed back. Every property of every class shares one
+// such type per signature; a lambda per property in a std::function would
+// instantiate a handler, its manager and its type information each.
+template <typename Sig> class TPropFunction;
+
+template <typename R, typename... Args> class TPropFunction<R(Args...)> {
+public:
+  using TCall = R (*)(const void* data, Args...);
+
+  TPropFunction() = default;
+  TPropFunction(std::nullptr_t) {}
+  // call gets a pointer to a copy of data.
+  template <typename D> TPropFunction(TCall call, const D& data) : FCall(call) {
+    static_assert(std::is_trivially_copyable_v<D> && sizeof(D) <= sizeof(FData));
+    std::memcpy(FData, &data, sizeof data);
+  }
+
+  explicit operator bool() const { return FCall != nullptr; }
+  R operator()(Args... args) const { return FCall(FData, std::forward<Args>(args)...); }
+
+private:
+  TCall FCall = nullptr;
+  // Room for two member function pointers, a default value and a span.
+  alignas(8) unsigned char FData[2 * sizeof(void(TPersistent::*)()) + sizeof(int64_t) +
+                                 2 * sizeof(void*)] = {};
+};
+
+// The data a TPropFunction was made with, back from its bytes.
+template <typename D> D PropData(const void* data) {
+  D d;
+  std::memcpy(&d, data, sizeof d);
+  return d;
+}
+
 // One property as the filer sees it.
 struct TPropInfo {
   std::string Name;
   // Reads one value from the stream and sets it on the instance.
-  std::function<void(TPersistent*, TReader&)> Read;
+  TPropFunction<void(TPersistent*, TReader&)> Read;
   // Writes the value (the name is already written); null: never written.
-  std::function<void(TPersistent*, TWriter&)> Write;
+  TPropFunction<void(TPersistent*, TWriter&)> Write;
   // Whether the writer writes the property for this instance.
-  std::function<bool(TPersistent*)> Stored;
+  TPropFunction<bool(TPersistent*)> Stored;
   // A sub-object (a font) whose own properties are reached by dotted names.
-  std::function<TPersistent*(TPersistent*)> Object;
+  TPropFunction<TPersistent*(TPersistent*)> Object;
 };
 
 // A class: its name, its ancestor, how to create a component of it, its
@@ -40,7 +78,7 @@ struct TPropInfo {
 struct TClassInfo {
   std::string Name;
   const TClassInfo* Parent = nullptr;
-  std::function<TComponent*(TComponent* owner)> Create;
+  TComponent* (*Create)(TComponent* owner) = nullptr;
   std::vector<TPropInfo> Published;
   std::vector<TPropInfo> Defined;
 
@@ -156,9 +194,19 @@ private:
   TComponent* FRoot = nullptr;
 };
 
+// An enumeration's value from its identifier: the index of names that the
+// identifier names, or EReadError.
+size_t ReadEnumIndex(TReader& reader, const char* const* names, size_t count);
+// Writes an enumeration's value by its name (by number past the names).
+void WriteEnumName(TWriter& writer, size_t value, const char* const* names, size_t count);
+
 // Builds a class's entry for the registry from member functions of T.
 template <typename T> class TClassBuilder {
 public:
+  using TReadFn = void (*)(T*, TReader&);
+  using TWriteFn = void (*)(T*, TWriter&);
+  using TStoredFn = bool (*)(T*);
+
   TClassBuilder(const char* name, const char* parent) {
     FInfo.Name = name;
     if (parent) {
@@ -170,138 +218,90 @@ public:
 
   // Components of the class are created through this factory.
   TClassBuilder& Creatable() {
-    FInfo.Create = [](TComponent* owner) -> TComponent* { return new T(owner); };
+    FInfo.Create = &New;
     return *this;
   }
 
   template <typename G, typename S>
   TClassBuilder& Integer(const char* name, G get, S set, std::optional<int64_t> def = {}) {
-    return Add(
-        name, [=](TPersistent* p, TReader& r) { (Cast(p)->*set)(r.ReadInteger()); },
-        [=](TPersistent* p, TWriter& w) { w.WriteInteger((Cast(p)->*get)()); },
-        def ? std::function<bool(TPersistent*)>(
-                  [=](TPersistent* p) { return static_cast<int64_t>((Cast(p)->*get)()) != *def; })
-            : nullptr);
+    const TAccess<G, S> a{get, set, def.value_or(0)};
+    return Add(name, {&ReadInteger<G, S>, a}, {&WriteInteger<G, S>, a},
+               def ? TStored(&IntegerStored<G, S>, a) : nullptr);
   }
 
   template <typename G, typename S>
   TClassBuilder& String(const char* name, G get, S set, bool storeEmpty = true) {
-    return Add(
-        name, [=](TPersistent* p, TReader& r) { (Cast(p)->*set)(r.ReadString()); },
-        [=](TPersistent* p, TWriter& w) { w.WriteString((Cast(p)->*get)()); },
-        storeEmpty ? nullptr : std::function<bool(TPersistent*)>([=](TPersistent* p) {
-          return !std::string((Cast(p)->*get)()).empty();
-        }));
+    const TAccess<G, S> a{get, set};
+    return Add(name, {&ReadString<G, S>, a}, {&WriteString<G, S>, a},
+               storeEmpty ? nullptr : TStored(&StringStored<G, S>, a));
   }
 
   template <typename G, typename S>
   TClassBuilder& Boolean(const char* name, G get, S set, std::optional<bool> def = {}) {
-    return Add(
-        name, [=](TPersistent* p, TReader& r) { (Cast(p)->*set)(r.ReadBoolean()); },
-        [=](TPersistent* p, TWriter& w) { w.WriteBoolean((Cast(p)->*get)()); },
-        def ? std::function<bool(TPersistent*)>(
-                  [=](TPersistent* p) { return bool((Cast(p)->*get)()) != *def; })
-            : nullptr);
+    const TAccess<G, S> a{get, set, def.value_or(false)};
+    return Add(name, {&ReadBoolean<G, S>, a}, {&WriteBoolean<G, S>, a},
+               def ? TStored(&BooleanStored<G, S>, a) : nullptr);
   }
 
   // An enumeration stored by value name; names[i] is the name of value i.
+  // The names are kept by reference: a static array.
   template <typename G, typename S>
   TClassBuilder& Enum(const char* name, G get, S set, std::span<const char* const> names,
                       std::optional<int> def = {}) {
-    std::vector<std::string> list(names.begin(), names.end());
-    return Add(
-        name,
-        [=](TPersistent* p, TReader& r) {
-          const std::string ident = r.ReadIdent();
-          for (size_t i = 0; i < list.size(); ++i)
-            if (SameText(list[i], ident)) {
-              using E = std::decay_t<decltype((Cast(p)->*get)())>;
-              (Cast(p)->*set)(static_cast<E>(i));
-              return;
-            }
-          throw EReadError(SInvalidPropertyType);
-        },
-        [=](TPersistent* p, TWriter& w) {
-          const auto v = static_cast<size_t>((Cast(p)->*get)());
-          w.WriteIdent(v < list.size() ? list[v] : std::to_string(v));
-        },
-        def ? std::function<bool(TPersistent*)>(
-                  [=](TPersistent* p) { return static_cast<int>((Cast(p)->*get)()) != *def; })
-            : nullptr);
+    const TAccess<G, S> a{get, set, def.value_or(0), names.data(), names.size()};
+    return Add(name, {&ReadEnum<G, S>, a}, {&WriteEnum<G, S>, a},
+               def ? TStored(&EnumStored<G, S>, a) : nullptr);
   }
 
   // A property whose value the caller reads and writes itself.
-  TClassBuilder& Custom(const char* name, std::function<void(T*, TReader&)> read,
-                        std::function<void(T*, TWriter&)> write,
-                        std::function<bool(T*)> stored = nullptr) {
-    return Add(
-        name, [=](TPersistent* p, TReader& r) { read(Cast(p), r); },
-        write ? std::function<void(TPersistent*, TWriter&)>(
-                    [=](TPersistent* p, TWriter& w) { write(Cast(p), w); })
-              : nullptr,
-        stored ? std::function<bool(TPersistent*)>([=](TPersistent* p) { return stored(Cast(p)); })
-               : nullptr);
+  TClassBuilder& Custom(const char* name, TReadFn read, TWriteFn write,
+                        TStoredFn stored = nullptr) {
+    const TCustom c{read, write, stored};
+    return Add(name, {&ReadCustom, c}, write ? TWrite(&WriteCustom, c) : nullptr,
+               stored ? TStored(&CustomStored, c) : nullptr);
   }
 
   // A sub-object reached by dotted names ("Font.Name").
   template <typename G> TClassBuilder& Object(const char* name, G get) {
     TPropInfo info;
     info.Name = name;
-    info.Object = [=](TPersistent* p) -> TPersistent* { return (Cast(p)->*get)(); };
+    info.Object = {&SubObject<G>, get};
     FInfo.Published.push_back(std::move(info));
     return *this;
   }
 
   template <typename G> TClassBuilder& Collection(const char* name, G get) {
-    return Add(
-        name, [=](TPersistent* p, TReader& r) { r.ReadCollection((Cast(p)->*get)()); },
-        [=](TPersistent* p, TWriter& w) { w.WriteCollection((Cast(p)->*get)()); }, nullptr);
+    return Add(name, {&ReadCollection<G>, get}, {&WriteCollection<G>, get}, nullptr);
   }
 
   // An event: an identifier naming the root's handler; written when assigned.
   template <typename Sig> TClassBuilder& Event(const char* name, TEvent<Sig> T::*slot) {
-    return Add(
-        name,
-        [=](TPersistent* p, TReader& r) {
-          const std::string handler = r.ReadIdent();
-          TEvent<Sig>& event = Cast(p)->*slot;
-          event.HandlerName = handler;
-          if (r.Methods()) {
-            event.Handler = r.Methods()->template Find<Sig>(handler);
-            if (!event.Handler)
-              throw EReadError(Format(SMethodNotFound, handler.c_str()));
-          }
-        },
-        [=](TPersistent* p, TWriter& w) { w.WriteIdent((Cast(p)->*slot).HandlerName); },
-        [=](TPersistent* p) { return !(Cast(p)->*slot).HandlerName.empty(); });
+    return Add(name, {&ReadEvent<Sig>, slot}, {&WriteEvent<Sig>, slot},
+               TStored(&EventStored<Sig>, slot));
   }
 
   // A defined binary property, written after the published ones while
   // hasData says so.
   TClassBuilder& Binary(const char* name, void (T::*read)(TStream&), void (T::*write)(TStream&),
-                        std::function<bool(T*)> hasData) {
+                        TStoredFn hasData) {
+    const TBinary b{read, write, hasData};
     TPropInfo info;
     info.Name = name;
-    info.Read = [=](TPersistent* p, TReader& r) {
-      r.ReadBinary([&](TStream& s) { (Cast(p)->*read)(s); });
-    };
-    info.Write = [=](TPersistent* p, TWriter& w) {
-      w.Binary().WriteBinary([&](TStream& s) { (Cast(p)->*write)(s); });
-    };
-    info.Stored = [=](TPersistent* p) { return hasData(Cast(p)); };
+    info.Read = {&ReadBinaryValue, b};
+    info.Write = {&WriteBinaryValue, b};
+    info.Stored = {&BinaryStored, b};
     FInfo.Defined.push_back(std::move(info));
     return *this;
   }
 
   // A defined property of any kind (design positions and the like).
-  TClassBuilder& DefinedCustom(const char* name, std::function<void(T*, TReader&)> read,
-                               std::function<void(T*, TWriter&)> write,
-                               std::function<bool(T*)> stored) {
+  TClassBuilder& DefinedCustom(const char* name, TReadFn read, TWriteFn write, TStoredFn stored) {
+    const TCustom c{read, write, stored};
     TPropInfo info;
     info.Name = name;
-    info.Read = [=](TPersistent* p, TReader& r) { read(Cast(p), r); };
-    info.Write = [=](TPersistent* p, TWriter& w) { write(Cast(p), w); };
-    info.Stored = [=](TPersistent* p) { return stored(Cast(p)); };
+    info.Read = {&ReadCustom, c};
+    info.Write = {&WriteCustom, c};
+    info.Stored = {&CustomStored, c};
     FInfo.Defined.push_back(std::move(info));
     return *this;
   }
@@ -309,6 +309,29 @@ public:
   void Register() { RegisterClass(std::move(FInfo)); }
 
 private:
+  using TRead = TPropFunction<void(TPersistent*, TReader&)>;
+  using TWrite = TPropFunction<void(TPersistent*, TWriter&)>;
+  using TStored = TPropFunction<bool(TPersistent*)>;
+
+  // A property's accessors, its default value and an enumeration's names.
+  template <typename G, typename S> struct TAccess {
+    G Get;
+    S Set;
+    int64_t Default = 0;
+    const char* const* Names = nullptr;
+    size_t NameCount = 0;
+  };
+  struct TCustom {
+    TReadFn Read;
+    TWriteFn Write;
+    TStoredFn Stored;
+  };
+  struct TBinary {
+    void (T::*Read)(TStream&);
+    void (T::*Write)(TStream&);
+    TStoredFn HasData;
+  };
+
   static T* Cast(TPersistent* p) {
     auto* t = dynamic_cast<T*>(p);
     if (!t)
@@ -316,14 +339,122 @@ private:
     return t;
   }
 
-  TClassBuilder& Add(const char* name, std::function<void(TPersistent*, TReader&)> read,
-                     std::function<void(TPersistent*, TWriter&)> write,
-                     std::function<bool(TPersistent*)> stored) {
+  static TComponent* New(TComponent* owner) { return new T(owner); }
+
+  template <typename G, typename S>
+  static void ReadInteger(const void* d, TPersistent* p, TReader& r) {
+    (Cast(p)->*PropData<TAccess<G, S>>(d).Set)(r.ReadInteger());
+  }
+  template <typename G, typename S>
+  static void WriteInteger(const void* d, TPersistent* p, TWriter& w) {
+    w.WriteInteger((Cast(p)->*PropData<TAccess<G, S>>(d).Get)());
+  }
+  template <typename G, typename S> static bool IntegerStored(const void* d, TPersistent* p) {
+    const auto a = PropData<TAccess<G, S>>(d);
+    return static_cast<int64_t>((Cast(p)->*a.Get)()) != a.Default;
+  }
+
+  template <typename G, typename S>
+  static void ReadString(const void* d, TPersistent* p, TReader& r) {
+    (Cast(p)->*PropData<TAccess<G, S>>(d).Set)(r.ReadString());
+  }
+  template <typename G, typename S>
+  static void WriteString(const void* d, TPersistent* p, TWriter& w) {
+    w.WriteString((Cast(p)->*PropData<TAccess<G, S>>(d).Get)());
+  }
+  template <typename G, typename S> static bool StringStored(const void* d, TPersistent* p) {
+    return !std::string((Cast(p)->*PropData<TAccess<G, S>>(d).Get)()).empty();
+  }
+
+  template <typename G, typename S>
+  static void ReadBoolean(const void* d, TPersistent* p, TReader& r) {
+    (Cast(p)->*PropData<TAccess<G, S>>(d).Set)(r.ReadBoolean());
+  }
+  template <typename G, typename S>
+  static void WriteBoolean(const void* d, TPersistent* p, TWriter& w) {
+    w.WriteBoolean((Cast(p)->*PropData<TAccess<G, S>>(d).Get)());
+  }
+  template <typename G, typename S> static bool BooleanStored(const void* d, TPersistent* p) {
+    const auto a = PropData<TAccess<G, S>>(d);
+    return bool((Cast(p)->*a.Get)()) != (a.Default != 0);
+  }
+
+  template <typename G, typename S>
+  static void ReadEnum(const void* d, TPersistent* p, TReader& r) {
+    const auto a = PropData<TAccess<G, S>>(d);
+    const size_t i = ReadEnumIndex(r, a.Names, a.NameCount);
+    T* t = Cast(p);
+    using E = std::decay_t<decltype((t->*a.Get)())>;
+    (t->*a.Set)(static_cast<E>(i));
+  }
+  template <typename G, typename S>
+  static void WriteEnum(const void* d, TPersistent* p, TWriter& w) {
+    const auto a = PropData<TAccess<G, S>>(d);
+    WriteEnumName(w, static_cast<size_t>((Cast(p)->*a.Get)()), a.Names, a.NameCount);
+  }
+  template <typename G, typename S> static bool EnumStored(const void* d, TPersistent* p) {
+    const auto a = PropData<TAccess<G, S>>(d);
+    return static_cast<int>((Cast(p)->*a.Get)()) != static_cast<int>(a.Default);
+  }
+
+  static void ReadCustom(const void* d, TPersistent* p, TReader& r) {
+    PropData<TCustom>(d).Read(Cast(p), r);
+  }
+  static void WriteCustom(const void* d, TPersistent* p, TWriter& w) {
+    PropData<TCustom>(d).Write(Cast(p), w);
+  }
+  static bool CustomStored(const void* d, TPersistent* p) {
+    return PropData<TCustom>(d).Stored(Cast(p));
+  }
+
+  template <typename G> static TPersistent* SubObject(const void* d, TPersistent* p) {
+    return (Cast(p)->*PropData<G>(d))();
+  }
+
+  template <typename G> static void ReadCollection(const void* d, TPersistent* p, TReader& r) {
+    r.ReadCollection((Cast(p)->*PropData<G>(d))());
+  }
+  template <typename G> static void WriteCollection(const void* d, TPersistent* p, TWriter& w) {
+    w.WriteCollection((Cast(p)->*PropData<G>(d))());
+  }
+
+  template <typename Sig> static void ReadEvent(const void* d, TPersistent* p, TReader& r) {
+    const std::string handler = r.ReadIdent();
+    TEvent<Sig>& event = Cast(p)->*PropData<TEvent<Sig> T::*>(d);
+    event.HandlerName = handler;
+    if (r.Methods()) {
+      event.Handler = r.Methods()->template Find<Sig>(handler);
+      if (!event.Handler)
+        throw EReadError(Format(SMethodNotFound, handler.c_str()));
+    }
+  }
+  template <typename Sig> static void WriteEvent(const void* d, TPersistent* p, TWriter& w) {
+    w.WriteIdent((Cast(p)->*PropData<TEvent<Sig> T::*>(d)).HandlerName);
+  }
+  template <typename Sig> static bool EventStored(const void* d, TPersistent* p) {
+    return !(Cast(p)->*PropData<TEvent<Sig> T::*>(d)).HandlerName.empty();
+  }
+
+  static void ReadBinaryValue(const void* d, TPersistent* p, TReader& r) {
+    const auto b = PropData<TBinary>(d);
+    T* t = Cast(p);
+    r.ReadBinary([&](TStream& s) { (t->*b.Read)(s); });
+  }
+  static void WriteBinaryValue(const void* d, TPersistent* p, TWriter& w) {
+    const auto b = PropData<TBinary>(d);
+    T* t = Cast(p);
+    w.Binary().WriteBinary([&](TStream& s) { (t->*b.Write)(s); });
+  }
+  static bool BinaryStored(const void* d, TPersistent* p) {
+    return PropData<TBinary>(d).HasData(Cast(p));
+  }
+
+  TClassBuilder& Add(const char* name, TRead read, TWrite write, TStored stored) {
     TPropInfo info;
     info.Name = name;
-    info.Read = std::move(read);
-    info.Write = std::move(write);
-    info.Stored = std::move(stored);
+    info.Read = read;
+    info.Write = write;
+    info.Stored = stored;
     FInfo.Published.push_back(std::move(info));
     return *this;
   }
