@@ -1,8 +1,5 @@
 // The setup program's entry: the application object, the wizard form and the
 // picture viewer, then the message loop.
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
 #include <memory>
 
 #include <windows.h>
@@ -28,28 +25,6 @@ void RestrictDllSearch() {
 }
 
 } // namespace
-
-// Takes the place of the C++ library's own terminate handler, which names the
-// exception's type through the demangler: a large piece of code that the
-// program would carry for a message no one sees. This one writes the message
-// of a std::exception only, then aborts as that one does.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() {
-  if (std::exception_ptr current = std::current_exception()) {
-    try {
-      std::rethrow_exception(current);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "terminate called after throwing an exception\n  what():  %s\n",
-                   e.what());
-    } catch (...) {
-      std::fputs("terminate called after throwing an exception\n", stderr);
-    }
-  } else {
-    std::fputs("terminate called without an active exception\n", stderr);
-  }
-  std::abort();
-}
-} // namespace __gnu_cxx
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictDllSearch();
