@@ -2,11 +2,13 @@
 # Time from process start to the window shown, for the setup program and for a
 # minimal Win32 window program, started the same way under the same Wine:
 #   bench/startup/startup.sh [BUILD] [RUNS]      (defaults: build/win32, 5)
-# Prints each program's median and their ratio.
+# Prints the setup program's size less its payload (size.sh), then each
+# program's median start-up time and their ratio.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$(cd "${1:-build/win32}" && pwd)
 runs=${2:-5}
+bench/startup/size.sh "$build"
 eval "$(scripts/wine-env.sh env "$build")"
 setup="$build/src/setup/QLXT3SE_Setup.exe"
 minimal="$build/bench/startup/qlx_minimal_window.exe"
