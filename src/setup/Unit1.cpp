@@ -61,6 +61,17 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Whether two paths name the same file: compared whole and without regard to
+// case, as the file system compares them.
+bool SamePath(const std::string& a, const std::string& b) {
+  const auto full = [](const std::string& path) {
+    char buffer[MAX_PATH * 2] = {};
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    return n == 0 || n >= sizeof buffer ? path : std::string(buffer, n);
+  };
+  return !a.empty() && lstrcmpiA(full(a).c_str(), full(b).c_str()) == 0;
+}
+
 // The folder of a library path, keeping its trailing delimiter.
 std::string InstalledFolderOf(const std::string& library) {
   const size_t cut = library.find_last_of("\\:");
@@ -312,6 +323,13 @@ void TForm1::Install() {
     return;
   }
   RegisterServer(AnsiToWide(library));
+  // regsvr32 reports nothing: a library it could not register would be
+  // recorded and shown as installed, yet never reached by the shell.
+  if (!SamePath(WideToAnsi(GetInstalledServerPath()), library)) {
+    ui::Application->MessageBox(SInstallFailed);
+    ui::Application->Terminate();
+    return;
+  }
   WriteUninstallRecord(WithDelimiter(Edit1->Text()));
   WriteRegistryString(SPreferencesKey, SInstallFolderValue, WithoutDelimiter(Edit1->Text()),
                       HKEY_CLASSES_ROOT);
