@@ -245,7 +245,8 @@ TMessageBox FindMessageBox(DWORD processId) {
   box.Caption = TextOf(box.Window);
   box.Text = TextOf(GetDlgItem(box.Window, kBoxTextId));
   const HWND icon = GetDlgItem(box.Window, kBoxIconId);
-  box.Icon = icon && IsWindowVisible(icon);
+  // The control stays without an icon when the box has none.
+  box.Icon = icon && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0) != 0;
   return box;
 }
 

@@ -1,0 +1,112 @@
+// What the end-to-end scenarios look at and put back: the product's files and
+// registry entries, other programs started beside the setup program, and the
+// outcome of "Start".
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SetupDriver.h"
+
+namespace e2e {
+
+inline constexpr const char* SClassKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
+inline constexpr const char* SServerKey =
+    "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
+inline constexpr const char* SSettingsKey =
+    "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellEx\\Preferencies\\General";
+inline constexpr const char* SUninstallKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QLXT3SE";
+inline constexpr const char* kProductFiles[] = {"QLX_Tessel_3.dll", "sqlite3.dll", "uninstall.exe",
+                                                "Msvcrt.dll"};
+
+// --- Files ----------------------------------------------------------------------
+
+std::optional<std::string> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+// The names in a folder, sorted; empty when it does not exist.
+std::vector<std::string> FolderEntries(const std::string& folder);
+// A file or a folder with everything in it.
+void RemoveTree(const std::string& path);
+// Makes the folder and its missing parents.
+void MakeFolders(const std::string& folder);
+// Bytes free on the drive of a path.
+unsigned long long FreeBytes(const std::string& path);
+
+// --- Registry -------------------------------------------------------------------
+
+// A REG_SZ value's text without its terminating NUL; nothing when missing or
+// of another type.
+std::optional<std::string> RegistryString(HKEY root, const std::string& key,
+                                          const std::string& value);
+bool KeyExists(HKEY root, const std::string& key);
+void SetRegistryString(HKEY root, const std::string& key, const std::string& value,
+                       const std::string& data);
+// Every value under the key and its subkeys, as "subkey\name" -> "type:data".
+std::map<std::string, std::string> DumpKey(HKEY root, const std::string& key);
+
+// The registered library path, empty when none is.
+std::string RegisteredLibrary();
+
+// The product's installation as the system holds it: the folder's files and
+// every registry entry of the product.
+struct TProductState {
+  std::map<std::string, std::string> Files;
+  std::map<std::string, std::string> Classes;
+  std::map<std::string, std::string> UninstallRecord;
+  bool operator==(const TProductState&) const = default;
+};
+TProductState ProductState(const std::string& folder);
+
+// The program files folder followed by "\QLXT3SE": the folder field's default.
+std::string DefaultFolder();
+
+// Ends setup programs and "Progman" owners left by an earlier scenario, then
+// deletes the product's class key, its uninstall record and the folders.
+void ResetProduct(const std::vector<std::string>& folders);
+
+// --- Other programs -------------------------------------------------------------
+
+// A program started detached from the caller's output, ended by force if it
+// still runs when dropped.
+class TProgram {
+public:
+  explicit TProgram(const std::string& commandLine);
+  ~TProgram();
+  TProgram(const TProgram&) = delete;
+  TProgram& operator=(const TProgram&) = delete;
+
+  bool Started() const { return FStarted; }
+  DWORD Id() const { return FInfo.dwProcessId; }
+  bool Running() const;
+  // The exit code once the program has ended, or -1 if it runs on.
+  long WaitExit(double seconds);
+
+private:
+  PROCESS_INFORMATION FInfo{};
+  bool FStarted = false;
+};
+
+// The top-level window of this class that the process owns, or null.
+HWND WindowOfProcess(const char* cls, DWORD processId);
+
+// --- "Start" --------------------------------------------------------------------
+
+// What the setup program shows after "Start": a message box, the finish page,
+// or nothing because it has ended.
+struct TOutcome {
+  TMessageBox Box;
+  std::string Page;
+  bool Ended = false;
+};
+
+// Waits until the program shows a message box or the finish page, or ends.
+TOutcome AwaitOutcome(TSetupProcess& setup, double seconds = 120);
+
+} // namespace e2e

@@ -1,0 +1,418 @@
+// The real setup program end to end under Wine, driven through window
+// messages only: new installs, reinstalls and uninstalls, and the failures a
+// user can meet, each checked against the files, Wine's registry and
+// Wine's regsvr32.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "PlainPrinter.h"
+#include "Scenario.h"
+#include "SetupDriver.h"
+
+using namespace e2e;
+
+namespace {
+
+// Ends the scenario at a failed step: the steps after it would only repeat it.
+#define REQUIRE(condition)                                                                         \
+  if (!(condition)) {                                                                              \
+    ADD_FAILURE() << "Required: " #condition;                                                      \
+    return;                                                                                        \
+  }
+
+const std::string kRoot = "C:\\QLX e2e";
+// The small disk that the e2e-disk fixture mounts as T:.
+const std::string kDisk = "T:";
+const std::string kDiskFolder = kDisk + "\\QLXT3SE";
+const std::string kFiller = kDisk + "\\filler.bin";
+
+constexpr const char* SShellNotice = "Shell restart needed...";
+constexpr const char* SInstallFailed = "Installation failed!\r\nPlease contact QLX Support - ";
+
+std::string Program(const char* path) {
+  return WindowsPath(path);
+}
+
+std::string Payload(const std::string& name) {
+  return ReadBytes(WindowsPath(std::string(QLX_PRODUCT_DIR) + "/" + name))
+      .value_or("<no payload file " + name + ">");
+}
+
+std::string Installed(const std::string& folder, const std::string& name) {
+  return ReadBytes(folder + "\\" + name).value_or("<missing>");
+}
+
+std::vector<std::string> SortedProductFiles() {
+  std::vector<std::string> names(std::begin(kProductFiles), std::end(kProductFiles));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Record(const char* value) {
+  return RegistryString(HKEY_LOCAL_MACHINE, SUninstallKey, value).value_or("<missing>");
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A completed install into folder (given without a trailing delimiter).
+void ExpectInstalled(const std::string& folder) {
+  for (const char* name : kProductFiles)
+    EXPECT_EQ(Installed(folder, name), Payload(name)) << folder << "\\" << name;
+  EXPECT_EQ(RegisteredLibrary(), folder + "\\QLX_Tessel_3.dll") << "registered by regsvr32";
+  EXPECT_EQ(Record("DisplayName"), "QLX Tessel 3 Starter Edition");
+  EXPECT_EQ(Record("UninstallString"), "\"" + folder + "\\Uninstall.exe\"");
+  EXPECT_EQ(Record("DisplayVersion"), "3.0 (build 6.2.15.1)");
+  EXPECT_TRUE(EndsWith(Record("HelpLink"), "/PageProducer.aspx?pageid=1&bodyid=400"))
+      << Record("HelpLink");
+  EXPECT_EQ(Record("HelpLink").rfind("http://", 0), 0u);
+  EXPECT_EQ(Record("Publisher"), "Quillon Software Company");
+  EXPECT_TRUE(EndsWith(Record("URLInfoAbout"), "/PageProducer.aspx?PageID=1&BodyID=500"))
+      << Record("URLInfoAbout");
+  EXPECT_EQ(Record("URLInfoAbout").rfind("http://", 0), 0u);
+  EXPECT_EQ(DumpKey(HKEY_LOCAL_MACHINE, SUninstallKey).size(), 6u) << "six values, no subkeys";
+  EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, SSettingsKey, "InstallFolder"), folder);
+}
+
+void ExpectNothingRecorded() {
+  EXPECT_EQ(RegisteredLibrary(), "");
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, SSettingsKey));
+}
+
+void ExpectPlainBox(const TMessageBox& box, const std::string& text) {
+  EXPECT_EQ(box.Text, text);
+  EXPECT_EQ(box.Caption, "QLXT3SE");
+  EXPECT_FALSE(box.Icon) << text;
+}
+
+// "Restart later", then "Finish": the program ends without a message.
+void FinishWithoutRestart(TSetupProcess& setup) {
+  const HWND w = setup.Wizard();
+  EXPECT_TRUE(Checked(Visible(w, "Restart now"))) << "\"Restart now\" is preselected";
+  EXPECT_TRUE(Click(w, "Restart later"));
+  EXPECT_TRUE(PostClick(w, "Finish"));
+  EXPECT_EQ(setup.WaitExit(30), 0) << "ended at once, no message";
+}
+
+// A new install through every page into folder, ended with "Restart later".
+bool InstallNew(const char* program, const std::string& folder) {
+  TSetupProcess setup(Program(program));
+  const HWND w = setup.Wizard();
+  EXPECT_NE(w, nullptr);
+  if (!w || !WalkToConfirmation(w, SNewInstall, folder) || !PostClick(w, "Start"))
+    return false;
+  const TOutcome outcome = AwaitOutcome(setup);
+  EXPECT_FALSE(outcome.Box) << "a new install shows no message: " << outcome.Box.Text;
+  EXPECT_EQ(outcome.Page, "finish");
+  if (outcome.Page != "finish")
+    return false;
+  FinishWithoutRestart(setup);
+  return true;
+}
+
+// Fills the disk of path so that only about leave bytes stay free.
+void FillDisk(const std::string& path, unsigned long long leave) {
+  const unsigned long long free = FreeBytes(path);
+  if (free > leave)
+    WriteBytes(kFiller, std::string(static_cast<size_t>(free - leave), 'F'));
+}
+
+class Scenario : public ::testing::Test {
+protected:
+  void SetUp() override { ResetProduct(Folders()); }
+  void TearDown() override { ResetProduct(Folders()); }
+  static std::vector<std::string> Folders() {
+    return {DefaultFolder(), kRoot, kDiskFolder, kFiller};
+  }
+};
+
+using Lifecycle = Scenario;
+using Uninstall = Scenario;
+using Failures = Scenario;
+
+TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
+  const std::string standard = DefaultFolder();
+  const std::string blanks = kRoot + "\\Folder With Blanks\\QLXT3SE";
+
+  // A new install into the folder field's default.
+  {
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    REQUIRE(w);
+    REQUIRE(Click(w, "Next") && Click(w, "I agree") && Click(w, "Next"));
+    EXPECT_TRUE(Checked(Visible(w, SNewInstall)));
+    REQUIRE(Click(w, "Next"));
+    EXPECT_EQ(Folder(w), standard);
+    REQUIRE(Click(w, "Next"));
+    REQUIRE(PostClick(w, "Start"));
+    const TOutcome outcome = AwaitOutcome(setup);
+    EXPECT_FALSE(outcome.Box) << "a new install shows no message: " << outcome.Box.Text;
+    REQUIRE(outcome.Page == "finish");
+    ExpectInstalled(standard);
+    FinishWithoutRestart(setup);
+  }
+  const TProductState once = ProductState(standard);
+
+  // Again into the same folder, with a shell running: the library is
+  // unregistered before the notice, the shell ended after it, and the result
+  // is that of one install.
+  {
+    TProgram shell("\"" + WindowsPath(QLX_HELPER) + "\" --progman");
+    REQUIRE(WaitUntil([&] { return WindowOfProcess("Progman", shell.Id()) != nullptr; }, 60));
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    REQUIRE(w);
+    REQUIRE(WalkToConfirmation(w, SReinstall));
+    REQUIRE(PostClick(w, "Start"));
+    TOutcome outcome = AwaitOutcome(setup);
+    ExpectPlainBox(outcome.Box, SShellNotice);
+    REQUIRE(outcome.Box);
+    EXPECT_EQ(RegisteredLibrary(), "") << "unregistered before the notice";
+    EXPECT_TRUE(shell.Running()) << "the shell goes only after the notice";
+    REQUIRE(PressOk(outcome.Box));
+    EXPECT_EQ(shell.WaitExit(30), 0) << "the process owning \"Progman\" is terminated";
+    outcome = AwaitOutcome(setup);
+    EXPECT_FALSE(outcome.Box) << outcome.Box.Text;
+    REQUIRE(outcome.Page == "finish");
+    FinishWithoutRestart(setup);
+  }
+  EXPECT_TRUE(ProductState(standard) == once) << "installing twice leaves one install's state";
+
+  // A reinstall into a folder with blanks, typed with a trailing backslash:
+  // the files go where the field says, after the wait.
+  {
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    REQUIRE(w);
+    REQUIRE(WalkToConfirmation(w, SReinstall, blanks + "\\"));
+    REQUIRE(PostClick(w, "Start"));
+    const TOutcome notice = AwaitOutcome(setup);
+    ExpectPlainBox(notice.Box, SShellNotice);
+    const auto pressed = std::chrono::steady_clock::now();
+    REQUIRE(PressOk(notice.Box));
+    EXPECT_TRUE(WaitUntil([&] { return FolderExists(blanks); }, 60));
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - pressed)
+                            .count();
+    EXPECT_GE(waited, 4950) << "the folder is made only after the wait";
+    EXPECT_LT(waited, 20000);
+    const TOutcome outcome = AwaitOutcome(setup);
+    EXPECT_FALSE(outcome.Box) << outcome.Box.Text;
+    REQUIRE(outcome.Page == "finish");
+    ExpectInstalled(blanks);
+    for (const char* name : kProductFiles)
+      EXPECT_EQ(Installed(standard, name), Payload(name)) << "the old folder stays: " << name;
+    FinishWithoutRestart(setup);
+  }
+
+  // Uninstall: the registered folder goes, the settings stay.
+  {
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    REQUIRE(w);
+    REQUIRE(WalkToConfirmation(w, SUninstall));
+    REQUIRE(PostClick(w, "Start"));
+    TOutcome outcome = AwaitOutcome(setup);
+    ExpectPlainBox(outcome.Box, SShellNotice);
+    REQUIRE(PressOk(outcome.Box));
+    outcome = AwaitOutcome(setup);
+    ExpectPlainBox(outcome.Box, "Uninstall successfull");
+    REQUIRE(PressOk(outcome.Box));
+    EXPECT_EQ(setup.WaitExit(30), 0);
+  }
+  EXPECT_FALSE(FolderExists(blanks));
+  EXPECT_TRUE(FolderExists(kRoot + "\\Folder With Blanks")) << "only the product's folder goes";
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
+  EXPECT_EQ(RegisteredLibrary(), "");
+  EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, SSettingsKey, "InstallFolder"), blanks);
+  for (const char* name : kProductFiles)
+    EXPECT_EQ(Installed(standard, name), Payload(name)) << "not the product's folder: " << name;
+
+  // With nothing registered any more, a new install is offered again.
+  EXPECT_TRUE(InstallNew(QLX_SETUP_EXE, blanks));
+  ExpectInstalled(blanks);
+}
+
+TEST_F(Uninstall, StopsAtAFileInUseAndSkipsMissingAndForeignFiles) {
+  const std::string folder = kRoot + "\\Uninstall\\QLXT3SE";
+  REQUIRE(InstallNew(QLX_SETUP_EXE, folder));
+  const std::string busy = folder + "\\sqlite3.dll";
+
+  // A product file held open without sharing stops the uninstall there.
+  {
+    const HANDLE held =
+        CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    if (w && WalkToConfirmation(w, SUninstall) && PostClick(w, "Start")) {
+      TOutcome outcome = AwaitOutcome(setup);
+      ExpectPlainBox(outcome.Box, SShellNotice);
+      PressOk(outcome.Box);
+      outcome = AwaitOutcome(setup);
+      ExpectPlainBox(outcome.Box,
+                     "Access denied...\r\nFilename: " + busy + "\r\nInstallation terminated...");
+      PressOk(outcome.Box);
+      EXPECT_EQ(setup.WaitExit(30), 0);
+    } else {
+      ADD_FAILURE() << "could not start the uninstall";
+    }
+    CloseHandle(held);
+  }
+  EXPECT_FALSE(FileExists(folder + "\\QLX_Tessel_3.dll")) << "deleted before the file in use";
+  for (const char* name : {"sqlite3.dll", "uninstall.exe", "Msvcrt.dll"})
+    EXPECT_EQ(Installed(folder, name), Payload(name)) << "kept: " << name;
+  EXPECT_EQ(Record("DisplayName"), "QLX Tessel 3 Starter Edition") << "the record stays";
+
+  // Registered again (as regsvr32 leaves it), with one more file already gone
+  // and a file of the user's in the folder.
+  SetRegistryString(HKEY_CLASSES_ROOT, SServerKey, "", folder + "\\QLX_Tessel_3.dll");
+  EXPECT_TRUE(DeleteFileA((folder + "\\Msvcrt.dll").c_str()));
+  WriteBytes(folder + "\\notes.txt", "the user's own");
+  {
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    REQUIRE(w);
+    REQUIRE(WalkToConfirmation(w, SUninstall));
+    REQUIRE(PostClick(w, "Start"));
+    TOutcome outcome = AwaitOutcome(setup);
+    ExpectPlainBox(outcome.Box, SShellNotice);
+    REQUIRE(PressOk(outcome.Box));
+    outcome = AwaitOutcome(setup);
+    ExpectPlainBox(outcome.Box, "Uninstall successfull");
+    REQUIRE(PressOk(outcome.Box));
+    EXPECT_EQ(setup.WaitExit(30), 0);
+  }
+  EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"notes.txt"})
+      << "the folder stays for the user's file";
+  EXPECT_EQ(Installed(folder, "notes.txt"), "the user's own");
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
+}
+
+TEST_F(Failures, UncreatableFolderAndFullDiskStopOnTheConfirmationPage) {
+  // A file stands where a parent folder would have to be.
+  MakeFolders(kRoot);
+  WriteBytes(kRoot + "\\Blocker", "not a folder");
+  const std::string blocked = kRoot + "\\Blocker\\QLXT3SE";
+  // The e2e-disk fixture mounts the small disk.
+  REQUIRE(FolderExists(kDisk + "\\"));
+  const std::string library = Payload("QLX_Tessel_3.dll");
+
+  TSetupProcess setup(Program(QLX_SETUP_EXE));
+  const HWND w = setup.Wizard();
+  REQUIRE(w);
+  REQUIRE(WalkToConfirmation(w, SNewInstall, blocked));
+  REQUIRE(PostClick(w, "Start"));
+  TOutcome outcome = AwaitOutcome(setup);
+  EXPECT_EQ(outcome.Box.Text.rfind("Cannot create file \"" + blocked + "\\QLX_Tessel_3.dll\". ", 0),
+            0u)
+      << outcome.Box.Text;
+  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(Page(w), "confirmation");
+  for (const char* button : {"Back", "Start", "Exit"})
+    EXPECT_TRUE(IsWindowEnabled(Visible(w, button))) << button;
+  ExpectNothingRecorded();
+
+  // No room for the library on the disk: nothing of it is left behind.
+  FillDisk(kDisk + "\\", library.size() / 2);
+  REQUIRE(Click(w, "Back"));
+  SetFolder(w, kDiskFolder);
+  REQUIRE(Click(w, "Next"));
+  REQUIRE(PostClick(w, "Start"));
+  outcome = AwaitOutcome(setup);
+  EXPECT_EQ(outcome.Box.Text, "Stream write error");
+  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(Page(w), "confirmation");
+  EXPECT_TRUE(FolderExists(kDiskFolder));
+  EXPECT_EQ(FolderEntries(kDiskFolder), std::vector<std::string>{}) << "no partial file";
+  ExpectNothingRecorded();
+
+  // With room again, the same "Start" runs the whole install.
+  EXPECT_TRUE(DeleteFileA(kFiller.c_str()));
+  REQUIRE(PostClick(w, "Start"));
+  outcome = AwaitOutcome(setup);
+  EXPECT_FALSE(outcome.Box) << outcome.Box.Text;
+  REQUIRE(outcome.Page == "finish");
+  ExpectInstalled(kDiskFolder);
+  FinishWithoutRestart(setup);
+}
+
+TEST_F(Failures, ReinstallOnAFullDiskKeepsTheEarlierFilesWhole) {
+  // The e2e-disk fixture mounts the small disk.
+  REQUIRE(FolderExists(kDisk + "\\"));
+  REQUIRE(InstallNew(QLX_SETUP_EXE, kDiskFolder));
+  const std::string library = Payload("QLX_Tessel_3.dll");
+  FillDisk(kDisk + "\\", library.size() / 2);
+
+  TSetupProcess setup(Program(QLX_SETUP_EXE));
+  const HWND w = setup.Wizard();
+  REQUIRE(w);
+  REQUIRE(WalkToConfirmation(w, SReinstall, kDiskFolder));
+  REQUIRE(PostClick(w, "Start"));
+  TOutcome outcome = AwaitOutcome(setup);
+  ExpectPlainBox(outcome.Box, SShellNotice);
+  REQUIRE(PressOk(outcome.Box));
+  outcome = AwaitOutcome(setup);
+  EXPECT_EQ(outcome.Box.Text, "Stream write error");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(Page(w), "confirmation");
+
+  EXPECT_EQ(FolderEntries(kDiskFolder), SortedProductFiles()) << "no temporary file left";
+  for (const char* name : kProductFiles)
+    EXPECT_EQ(Installed(kDiskFolder, name), Payload(name)) << "still whole: " << name;
+  EXPECT_EQ(Record("UninstallString"), "\"" + kDiskFolder + "\\Uninstall.exe\"");
+  EXPECT_TRUE(Click(w, "Exit"));
+  EXPECT_EQ(setup.WaitExit(30), 0);
+}
+
+TEST_F(Failures, PayloadWithoutTheLibraryEndsWithInstallationFailed) {
+  const std::string folder = kRoot + "\\No Library\\QLXT3SE";
+  TSetupProcess setup(Program(QLX_SETUP_WITHOUT_LIBRARY));
+  const HWND w = setup.Wizard();
+  REQUIRE(w);
+  REQUIRE(WalkToConfirmation(w, SNewInstall, folder));
+  REQUIRE(PostClick(w, "Start"));
+  const TOutcome outcome = AwaitOutcome(setup);
+  EXPECT_EQ(outcome.Box.Text.rfind(SInstallFailed, 0), 0u) << outcome.Box.Text;
+  EXPECT_NE(outcome.Box.Text.find('@'), std::string::npos) << "names the support address";
+  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  EXPECT_FALSE(outcome.Box.Icon);
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(setup.WaitExit(30), 0);
+
+  for (const char* name : {"sqlite3.dll", "uninstall.exe", "Msvcrt.dll"})
+    EXPECT_EQ(Installed(folder, name), Payload(name)) << "written before the check: " << name;
+  EXPECT_FALSE(FileExists(folder + "\\QLX_Tessel_3.dll"));
+  ExpectNothingRecorded();
+}
+
+TEST_F(Failures, RegistrationToolThatFails) {
+  const std::string folder = kRoot + "\\Unregistrable\\QLXT3SE";
+  TSetupProcess setup(Program(QLX_SETUP_UNREGISTRABLE));
+  const HWND w = setup.Wizard();
+  REQUIRE(w);
+  REQUIRE(WalkToConfirmation(w, SNewInstall, folder));
+  REQUIRE(PostClick(w, "Start"));
+  const TOutcome outcome = AwaitOutcome(setup);
+  EXPECT_EQ(outcome.Box.Text.rfind(SInstallFailed, 0), 0u) << outcome.Box.Text;
+  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(setup.WaitExit(30), 0);
+
+  EXPECT_EQ(Installed(folder, "QLX_Tessel_3.dll"), Payload("sqlite3.dll")) << "the stand-in";
+  ExpectNothingRecorded();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  UsePlainPrinter();
+  return RUN_ALL_TESTS();
+}
