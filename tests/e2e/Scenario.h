@@ -12,6 +12,13 @@
 
 #include "SetupDriver.h"
 
+// Ends a test at a failed step, whose later steps would only repeat the failure.
+#define REQUIRE(condition)                                                                         \
+  if (!(condition)) {                                                                              \
+    ADD_FAILURE() << "Required: " #condition;                                                      \
+    return;                                                                                        \
+  }
+
 namespace e2e {
 
 inline constexpr const char* SClassKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";

@@ -15,13 +15,6 @@ using namespace e2e;
 
 namespace {
 
-// Ends the scenario at a failed step: the steps after it would only repeat it.
-#define REQUIRE(condition)                                                                         \
-  if (!(condition)) {                                                                              \
-    ADD_FAILURE() << "Required: " #condition;                                                      \
-    return;                                                                                        \
-  }
-
 const std::string kRoot = "C:\\QLX e2e";
 // The small disk that the e2e-disk fixture mounts as T:.
 const std::string kDisk = "T:";
