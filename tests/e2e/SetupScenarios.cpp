@@ -166,6 +166,8 @@ TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
     REQUIRE(outcome.Box);
     EXPECT_EQ(RegisteredLibrary(), "") << "unregistered before the notice";
     EXPECT_TRUE(shell.Running()) << "the shell goes only after the notice";
+    for (const char* button : {"Back", "Start", "Exit"})
+      EXPECT_FALSE(IsWindowEnabled(Visible(w, button))) << button << " while Start runs";
     REQUIRE(PressOk(outcome.Box));
     EXPECT_EQ(shell.WaitExit(30), 0) << "the process owning \"Progman\" is terminated";
     outcome = AwaitOutcome(setup);
@@ -284,6 +286,26 @@ TEST_F(Uninstall, StopsAtAFileInUseAndSkipsMissingAndForeignFiles) {
       << "the folder stays for the user's file";
   EXPECT_EQ(Installed(folder, "notes.txt"), "the user's own");
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
+
+  // Registered when the program started, but no longer at "Start" (another
+  // copy of the program uninstalled meanwhile): no folder is known, nothing
+  // is deleted.
+  SetRegistryString(HKEY_CLASSES_ROOT, SServerKey, "", folder + "\\QLX_Tessel_3.dll");
+  WriteBytes(folder + "\\sqlite3.dll", "a product's name, the user's file");
+  {
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    REQUIRE(w);
+    REQUIRE(WalkToConfirmation(w, SUninstall));
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, SServerKey);
+    REQUIRE(PostClick(w, "Start"));
+    const TOutcome outcome = AwaitOutcome(setup);
+    ExpectPlainBox(outcome.Box,
+                   "QLX Tessel 3 Starter Edition is not installed: nothing was removed.");
+    REQUIRE(PressOk(outcome.Box));
+    EXPECT_EQ(setup.WaitExit(30), 0);
+  }
+  EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"notes.txt", "sqlite3.dll"}));
 }
 
 TEST_F(Failures, UncreatableFolderAndFullDiskStopOnTheConfirmationPage) {

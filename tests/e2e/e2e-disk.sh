@@ -21,9 +21,13 @@ case "$cmd" in
 mount)
   unmount
   mkdir -p "$disk"
-  # Room for the product's files, a few times over.
-  mount -t tmpfs -o size=4m,mode=0755 qlx-e2e-disk "$disk"
-  ln -s "$disk" "$drive"
+  # Room for the product's files, a few times over. Without the right to
+  # mount, the tests that need the disk fail on a missing T:, the others run.
+  if mount -t tmpfs -o size=4m,mode=0755 qlx-e2e-disk "$disk"; then
+    ln -s "$disk" "$drive"
+  else
+    echo "e2e-disk: no small disk (mounting needs root): drive T: is missing" >&2
+  fi
   ;;
 unmount)
   unmount
