@@ -24,6 +24,8 @@ time_to_window() {
   until xwininfo -root -tree -display "$DISPLAY" 2>/dev/null | grep -qF "\"$title\""; do
     if ! kill -0 $pid 2>/dev/null; then
       echo "$exe ended before showing its window" >&2
+      wait $pid 2>/dev/null || true
+      sleep 0.5
       return 1
     fi
     sleep 0.01
@@ -34,15 +36,25 @@ time_to_window() {
   sleep 0.5 # let the window go before the next start
 }
 
+# Under qemu a Wine process now and then crashes while it starts, whichever
+# the program: such a start is made again.
+timed_start() {
+  local try
+  for try in 1 2 3; do
+    time_to_window "$@" && return 0
+  done
+  return 1
+}
+
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 # One start of each first, so the prefix and the file cache are warm for both.
-time_to_window "$minimal" "QLX Minimal Window" >/dev/null
-time_to_window "$setup" "QLX Installer" >/dev/null
+timed_start "$minimal" "QLX Minimal Window" >/dev/null
+timed_start "$setup" "QLX Installer" >/dev/null
 m=() s=()
 for ((i = 0; i < runs; i++)); do
-  m+=("$(time_to_window "$minimal" "QLX Minimal Window")")
-  s+=("$(time_to_window "$setup" "QLX Installer")")
+  m+=("$(timed_start "$minimal" "QLX Minimal Window")")
+  s+=("$(timed_start "$setup" "QLX Installer")")
 done
 mm=$(printf '%s\n' "${m[@]}" | median)
 sm=$(printf '%s\n' "${s[@]}" | median)
