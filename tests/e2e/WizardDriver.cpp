@@ -3,6 +3,7 @@
 //   qlx_wizard_driver click TEXT...   clicks the visible buttons in order
 //   qlx_wizard_driver wait            waits for the wizard window
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -113,8 +114,38 @@ TEST(Wizard, InstalledProductOffersReinstallAndUninstall) {
   EXPECT_EQ(Page(w), "confirmation") << "an uninstall skips the folder page";
   ASSERT_TRUE(Click(w, "Back"));
   EXPECT_EQ(Page(w), "kind");
+
+  // A reinstall goes through the folder page, and comes back to it.
+  ASSERT_TRUE(Click(w, SReinstall));
+  ASSERT_TRUE(Click(w, "Next"));
+  EXPECT_EQ(Page(w), "folder");
+  ASSERT_TRUE(Click(w, "Next"));
+  EXPECT_EQ(Page(w), "confirmation");
+  ASSERT_TRUE(Click(w, "Back"));
+  EXPECT_EQ(Page(w), "folder");
   ASSERT_TRUE(Click(w, "Exit"));
   EXPECT_EQ(setup.WaitExit(), 0);
+}
+
+// Every page's "Exit" ends the program at once, with nothing asked.
+TEST(Wizard, ExitEndsTheProgramFromEveryPage) {
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, SClsidKey);
+  const std::vector<std::vector<const char*>> walks = {{},
+                                                       {"Next"},
+                                                       {"Next", "I agree", "Next"},
+                                                       {"Next", "I agree", "Next", "Next"},
+                                                       {"Next", "I agree", "Next", "Next", "Next"}};
+  const char* pages[] = {"welcome", "licence", "kind", "folder", "confirmation"};
+  for (size_t i = 0; i < walks.size(); ++i) {
+    TSetupProcess setup(QLX_SETUP_EXE);
+    const HWND w = setup.Wizard();
+    ASSERT_NE(w, nullptr);
+    for (const char* button : walks[i])
+      ASSERT_TRUE(Click(w, button)) << button;
+    EXPECT_EQ(Page(w), pages[i]);
+    ASSERT_TRUE(Click(w, "Exit")) << pages[i];
+    EXPECT_EQ(setup.WaitExit(), 0) << pages[i];
+  }
 }
 
 TEST(Wizard, EnterPressesTheVisiblePagesDefaultButton) {
@@ -122,13 +153,19 @@ TEST(Wizard, EnterPressesTheVisiblePagesDefaultButton) {
   TSetupProcess setup(QLX_SETUP_EXE);
   const HWND w = setup.Wizard();
   ASSERT_NE(w, nullptr);
-  // Keys go to the focused control; the page shown put the focus in itself.
+  // Keys go to the focused control; the page shown put the focus in itself
+  // (the window shows a moment before it is activated and takes the focus).
   auto enter = [w] {
     HWND focus = nullptr;
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info))
-      focus = info.hwndFocus;
+    WaitUntil(
+        [&] {
+          GUITHREADINFO info{};
+          info.cbSize = sizeof info;
+          if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info))
+            focus = info.hwndFocus;
+          return focus != nullptr;
+        },
+        10);
     ASSERT_NE(focus, nullptr);
     SendMessageA(focus, WM_KEYDOWN, VK_RETURN, 0);
   };
