@@ -369,8 +369,7 @@ void TForm1::Uninstall(const std::string& installedFolder) {
 
 void TForm1::Button17Click(rtl::TObject*) {
   if (RadioButton4->Checked() && !RestartWindows(SRestartFlags))
-    MessageBoxA(ui::Application ? ui::Application->Handle() : nullptr, SRestartFailed, "Error",
-                MB_ICONERROR | MB_OK);
+    ui::Application->ErrorDialog(SRestartFailed);
   ui::Application->Terminate();
 }
 

@@ -193,10 +193,10 @@ void TApplication::Terminate() {
   PostQuitMessage(0);
 }
 
-void TApplication::ShowBox(const std::string& text, UINT flags) {
+void TApplication::ShowBox(const std::string& text, UINT flags, const char* caption) {
   TDisableTaskWindows disabled(FHandle);
   TCentreNextBox centred;
-  MessageBoxA(FHandle, text.c_str(), FTitle.c_str(), flags);
+  MessageBoxA(FHandle, text.c_str(), caption ? caption : FTitle.c_str(), flags);
 }
 
 void TApplication::MessageBox(const std::string& text) {
@@ -205,6 +205,10 @@ void TApplication::MessageBox(const std::string& text) {
 
 void TApplication::ShowException(const std::exception& error) {
   ShowBox(error.what(), MB_OK | MB_ICONERROR);
+}
+
+void TApplication::ErrorDialog(const std::string& text) {
+  ShowBox(text, MB_OK | MB_ICONERROR, "Error");
 }
 
 } // namespace ui

@@ -44,9 +44,12 @@ public:
   void MessageBox(const std::string& text);
   // The error box for an exception that left a handler.
   void ShowException(const std::exception& error);
+  // The error dialog: modal, captioned "Error", error icon, one OK button,
+  // centred on the screen.
+  void ErrorDialog(const std::string& text);
 
 private:
-  void ShowBox(const std::string& text, UINT flags);
+  void ShowBox(const std::string& text, UINT flags, const char* caption = nullptr);
   void DispatchOne(const MSG& msg);
 
   std::string FTitle;

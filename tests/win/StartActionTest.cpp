@@ -70,6 +70,7 @@ public:
               const std::lock_guard lock(FMutex);
               FBoxes.push_back(
                   {wintest::WindowText(box), wintest::WindowText(GetDlgItem(box, kMessageTextId))});
+              FCentred.push_back(CentredOnScreen(box));
             }
             wintest::PressButton(box, IDOK);
             for (int i = 0; i < 200 && IsWindow(box) && IsWindowVisible(box); ++i)
@@ -87,6 +88,11 @@ public:
       FThread.join();
     return FBoxes;
   }
+  // Whether each box stood in the middle of the screen.
+  std::vector<bool> Centred() {
+    Stop();
+    return FCentred;
+  }
   std::vector<std::string> Texts() {
     std::vector<std::string> texts;
     for (const auto& box : Stop())
@@ -98,7 +104,16 @@ private:
   std::atomic<bool> FStop{false};
   std::mutex FMutex;
   std::vector<std::pair<std::string, std::string>> FBoxes;
+  std::vector<bool> FCentred;
   std::thread FThread;
+
+  static bool CentredOnScreen(HWND box) {
+    RECT r{};
+    GetWindowRect(box, &r);
+    const int dx = (r.left + r.right) - GetSystemMetrics(SM_CXSCREEN);
+    const int dy = (r.top + r.bottom) - GetSystemMetrics(SM_CYSCREEN);
+    return dx >= -2 && dx <= 2 && dy >= -2 && dy <= 2;
+  }
 };
 
 std::vector<std::pair<UINT, DWORD>> GShutdownRequests;
@@ -366,6 +381,7 @@ TEST_F(StartActionTest, FinishReportsARefusedRestartAndEnds) {
   EXPECT_EQ("Error", shown[0].first);
   EXPECT_EQ("Unable to restart windows.\r\nPlease restart your computer manually.",
             shown[0].second);
+  EXPECT_EQ(std::vector<bool>{true}, boxes.Centred());
   EXPECT_EQ(1u, GShutdownRequests.size());
   EXPECT_TRUE(Ended());
 }
