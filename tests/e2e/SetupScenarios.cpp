@@ -101,6 +101,22 @@ bool InstallNew(const char* program, const std::string& folder) {
   return true;
 }
 
+// An uninstall through the wizard that runs to "Uninstall successfull".
+void UninstallCompletely() {
+  TSetupProcess setup(Program(QLX_SETUP_EXE));
+  const HWND w = setup.Wizard();
+  REQUIRE(w);
+  REQUIRE(WalkToConfirmation(w, SUninstall));
+  REQUIRE(PostClick(w, "Start"));
+  TOutcome outcome = AwaitOutcome(setup);
+  ExpectPlainBox(outcome.Box, SShellNotice);
+  REQUIRE(PressOk(outcome.Box));
+  outcome = AwaitOutcome(setup);
+  ExpectPlainBox(outcome.Box, "Uninstall successfull");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(setup.WaitExit(30), 0);
+}
+
 // Fills the disk of path so that only about leave bytes stay free.
 void FillDisk(const std::string& path, unsigned long long leave) {
   const unsigned long long free = FreeBytes(path);
@@ -199,20 +215,7 @@ TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
   }
 
   // Uninstall: the registered folder goes, the settings stay.
-  {
-    TSetupProcess setup(Program(QLX_SETUP_EXE));
-    const HWND w = setup.Wizard();
-    REQUIRE(w);
-    REQUIRE(WalkToConfirmation(w, SUninstall));
-    REQUIRE(PostClick(w, "Start"));
-    TOutcome outcome = AwaitOutcome(setup);
-    ExpectPlainBox(outcome.Box, SShellNotice);
-    REQUIRE(PressOk(outcome.Box));
-    outcome = AwaitOutcome(setup);
-    ExpectPlainBox(outcome.Box, "Uninstall successfull");
-    REQUIRE(PressOk(outcome.Box));
-    EXPECT_EQ(setup.WaitExit(30), 0);
-  }
+  UninstallCompletely();
   EXPECT_FALSE(FolderExists(blanks));
   EXPECT_TRUE(FolderExists(kRoot + "\\Folder With Blanks")) << "only the product's folder goes";
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
@@ -262,20 +265,7 @@ TEST_F(Uninstall, StopsAtAFileInUseAndSkipsMissingAndForeignFiles) {
   SetRegistryString(HKEY_CLASSES_ROOT, SServerKey, "", folder + "\\QLX_Tessel_3.dll");
   EXPECT_TRUE(DeleteFileA((folder + "\\Msvcrt.dll").c_str()));
   WriteBytes(folder + "\\notes.txt", "the user's own");
-  {
-    TSetupProcess setup(Program(QLX_SETUP_EXE));
-    const HWND w = setup.Wizard();
-    REQUIRE(w);
-    REQUIRE(WalkToConfirmation(w, SUninstall));
-    REQUIRE(PostClick(w, "Start"));
-    TOutcome outcome = AwaitOutcome(setup);
-    ExpectPlainBox(outcome.Box, SShellNotice);
-    REQUIRE(PressOk(outcome.Box));
-    outcome = AwaitOutcome(setup);
-    ExpectPlainBox(outcome.Box, "Uninstall successfull");
-    REQUIRE(PressOk(outcome.Box));
-    EXPECT_EQ(setup.WaitExit(30), 0);
-  }
+  UninstallCompletely();
   EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"notes.txt"})
       << "the folder stays for the user's file";
   EXPECT_EQ(Installed(folder, "notes.txt"), "the user's own");
