@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "FileHandleIo.h"
+
 #include "SysUtils.h"
 
 #ifdef _WIN32
@@ -104,31 +106,6 @@ TAtomicFileStream::~TAtomicFileStream() {
     DeleteFileA(FState->Target.c_str());
 }
 
-int32_t TAtomicFileStream::Read(void* buffer, int32_t count) {
-  DWORD n = 0;
-  if (count <= 0 || !ReadFile(FState->File.H, buffer, static_cast<DWORD>(count), &n, nullptr))
-    return 0;
-  return static_cast<int32_t>(n);
-}
-
-int32_t TAtomicFileStream::Write(const void* buffer, int32_t count) {
-  DWORD n = 0;
-  if (count <= 0 || !WriteFile(FState->File.H, buffer, static_cast<DWORD>(count), &n, nullptr))
-    return 0;
-  return static_cast<int32_t>(n);
-}
-
-int64_t TAtomicFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  LARGE_INTEGER dist, result;
-  dist.QuadPart = offset;
-  const DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
-                       : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
-                                                          : FILE_END;
-  if (!SetFilePointerEx(FState->File.H, dist, &result, method))
-    return -1;
-  return result.QuadPart;
-}
-
 void TAtomicFileStream::Commit() {
   FState->File.Close();
   FState->Lock.Close();
@@ -176,34 +153,6 @@ TAtomicFileStream::~TAtomicFileStream() {
     ::unlink(FState->Target.c_str());
 }
 
-int32_t TAtomicFileStream::Read(void* buffer, int32_t count) {
-  if (count <= 0)
-    return 0;
-  const ssize_t n = ::read(FState->File.H, buffer, static_cast<size_t>(count));
-  return n > 0 ? static_cast<int32_t>(n) : 0;
-}
-
-int32_t TAtomicFileStream::Write(const void* buffer, int32_t count) {
-  int32_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(FState->File.H, static_cast<const char*>(buffer) + done,
-                              static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    done += static_cast<int32_t>(n);
-  }
-  return done;
-}
-
-int64_t TAtomicFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                        : SEEK_END;
-  return static_cast<int64_t>(::lseek(FState->File.H, static_cast<off_t>(offset), whence));
-}
-
 void TAtomicFileStream::Commit() {
   FState->File.Close();
   FState->Lock.Close();
@@ -213,5 +162,17 @@ void TAtomicFileStream::Commit() {
 }
 
 #endif
+
+int32_t TAtomicFileStream::Read(void* buffer, int32_t count) {
+  return FileRead(FState->File.H, buffer, count);
+}
+
+int32_t TAtomicFileStream::Write(const void* buffer, int32_t count) {
+  return FileWrite(FState->File.H, buffer, count);
+}
+
+int64_t TAtomicFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+  return FileSeek(FState->File.H, offset, origin);
+}
 
 } // namespace rtl

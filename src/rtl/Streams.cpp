@@ -1,5 +1,7 @@
 #include "Streams.h"
 
+#include "FileHandleIo.h"
+
 #include "SysUtils.h"
 
 #include <algorithm>
@@ -212,31 +214,6 @@ TFileStream::~TFileStream() {
     CloseHandle(FHandle);
 }
 
-int32_t TFileStream::Read(void* buffer, int32_t count) {
-  DWORD n = 0;
-  if (count <= 0 || !ReadFile(FHandle, buffer, static_cast<DWORD>(count), &n, nullptr))
-    return 0;
-  return static_cast<int32_t>(n);
-}
-
-int32_t TFileStream::Write(const void* buffer, int32_t count) {
-  DWORD n = 0;
-  if (count <= 0 || !WriteFile(FHandle, buffer, static_cast<DWORD>(count), &n, nullptr))
-    return 0;
-  return static_cast<int32_t>(n);
-}
-
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  LARGE_INTEGER dist, result;
-  dist.QuadPart = offset;
-  const DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
-                       : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
-                                                          : FILE_END;
-  if (!SetFilePointerEx(FHandle, dist, &result, method))
-    return -1;
-  return result.QuadPart;
-}
-
 void TFileStream::SetSize(int64_t newSize) {
   SetPosition(newSize);
   if (!SetEndOfFile(FHandle))
@@ -268,45 +245,6 @@ TFileStream::~TFileStream() {
     ::close(FHandle);
 }
 
-int32_t TFileStream::Read(void* buffer, int32_t count) {
-  if (count <= 0)
-    return 0;
-  int32_t done = 0;
-  while (done < count) {
-    const ssize_t n =
-        ::read(FHandle, static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    done += static_cast<int32_t>(n);
-  }
-  return done;
-}
-
-int32_t TFileStream::Write(const void* buffer, int32_t count) {
-  if (count <= 0)
-    return 0;
-  int32_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(FHandle, static_cast<const char*>(buffer) + done,
-                              static_cast<size_t>(count - done));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      break;
-    done += static_cast<int32_t>(n);
-  }
-  return done;
-}
-
-int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                        : SEEK_END;
-  return static_cast<int64_t>(::lseek(FHandle, static_cast<off_t>(offset), whence));
-}
-
 void TFileStream::SetSize(int64_t newSize) {
   if (::ftruncate(FHandle, static_cast<off_t>(newSize)) != 0)
     throw EStreamError(SysErrorMessage(static_cast<uint32_t>(errno)));
@@ -314,5 +252,17 @@ void TFileStream::SetSize(int64_t newSize) {
 }
 
 #endif
+
+int32_t TFileStream::Read(void* buffer, int32_t count) {
+  return FileRead(FHandle, buffer, count);
+}
+
+int32_t TFileStream::Write(const void* buffer, int32_t count) {
+  return FileWrite(FHandle, buffer, count);
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
+  return FileSeek(FHandle, offset, origin);
+}
 
 } // namespace rtl
