@@ -32,10 +32,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   try {
     application.Initialize();
     application.SetTitle("QLXT3SE");
-    mx::RegisterStorageClasses();
-    mx::RegisterLinkLabelClass();
-    setup::RegisterForm1Class();
-    setup::RegisterForm3Class();
+    setup::RegisterSetupClasses();
     auto form1 = std::make_unique<setup::TForm1>(nullptr);
     setup::Form1 = form1.get();
     form1->LoadFromResource("TFORM1");

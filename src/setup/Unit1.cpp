@@ -379,4 +379,11 @@ void RegisterForm1Class() {
     rtl::TClassBuilder<TForm1>("TForm1", "TForm").Register();
 }
 
+void RegisterSetupClasses() {
+  mx::RegisterStorageClasses();
+  mx::RegisterLinkLabelClass();
+  RegisterForm1Class();
+  RegisterForm3Class();
+}
+
 } // namespace setup

@@ -109,5 +109,7 @@ extern TForm1* Form1;
 
 // TForm1's entry in the filer's class registry.
 void RegisterForm1Class();
+// Every class the setup program's two forms are built from.
+void RegisterSetupClasses();
 
 } // namespace setup

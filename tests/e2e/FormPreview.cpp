@@ -41,10 +41,7 @@ int main(int argc, char** argv) {
   try {
     application.Initialize();
     application.SetTitle("QLXT3SE");
-    mx::RegisterStorageClasses();
-    mx::RegisterLinkLabelClass();
-    setup::RegisterForm1Class();
-    setup::RegisterForm3Class();
+    setup::RegisterSetupClasses();
     auto form1 = LoadForm<setup::TForm1>(argv[1]);
     setup::Form1 = form1.get();
     auto form3 = LoadForm<setup::TForm3>(argv[2]);
