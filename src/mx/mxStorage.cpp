@@ -101,9 +101,7 @@ void TmxStoredItem::ReleaseData() {
 rtl::TMemoryStream& TmxStoredItem::Data() {
   if (FBorrowed) {
     rtl::TReadOnlyMemoryStream stored = Stored();
-    FBorrowed = nullptr;
-    FBorrowedSize = 0;
-    FData.Clear();
+    ReleaseData(); // the view still reaches the borrowed bytes
     FData.LoadFromStream(stored);
   }
   return FData;
