@@ -11,7 +11,6 @@
 // flags 6 (EWX_REBOOT | EWX_FORCE) so show up as the one option "--kill".
 #include <gtest/gtest.h>
 
-#include "PlainPrinter.h"
 #include "Scenario.h"
 #include "SetupDriver.h"
 
@@ -116,9 +115,3 @@ TEST_F(Restart, ARefusedRestartIsReportedAndTheProgramEnds) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  UsePlainPrinter();
-  return RUN_ALL_TESTS();
-}

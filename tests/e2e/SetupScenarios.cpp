@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "PlainPrinter.h"
 #include "Scenario.h"
 #include "SetupDriver.h"
 
@@ -99,6 +98,26 @@ bool InstallNew(const char* program, const std::string& folder) {
     return false;
   FinishWithoutRestart(setup);
   return true;
+}
+
+// A new install of program into folder that ends with "Installation failed!",
+// answered; the box it showed, or none when the install never got that far.
+TMessageBox FailedInstall(const char* program, const std::string& folder) {
+  TSetupProcess setup(Program(program));
+  const HWND w = setup.Wizard();
+  if (!w || !WalkToConfirmation(w, SNewInstall, folder) || !PostClick(w, "Start")) {
+    ADD_FAILURE() << "could not start the install";
+    return {};
+  }
+  const TOutcome outcome = AwaitOutcome(setup);
+  EXPECT_EQ(outcome.Box.Text.rfind(SInstallFailed, 0), 0u) << outcome.Box.Text;
+  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  if (!PressOk(outcome.Box)) {
+    ADD_FAILURE() << "the box did not go";
+    return {};
+  }
+  EXPECT_EQ(setup.WaitExit(30), 0);
+  return outcome.Box;
 }
 
 // An uninstall through the wizard that runs to "Uninstall successfull".
@@ -372,18 +391,10 @@ TEST_F(Failures, ReinstallOnAFullDiskKeepsTheEarlierFilesWhole) {
 
 TEST_F(Failures, PayloadWithoutTheLibraryEndsWithInstallationFailed) {
   const std::string folder = kRoot + "\\No Library\\QLXT3SE";
-  TSetupProcess setup(Program(QLX_SETUP_WITHOUT_LIBRARY));
-  const HWND w = setup.Wizard();
-  REQUIRE(w);
-  REQUIRE(WalkToConfirmation(w, SNewInstall, folder));
-  REQUIRE(PostClick(w, "Start"));
-  const TOutcome outcome = AwaitOutcome(setup);
-  EXPECT_EQ(outcome.Box.Text.rfind(SInstallFailed, 0), 0u) << outcome.Box.Text;
-  EXPECT_NE(outcome.Box.Text.find('@'), std::string::npos) << "names the support address";
-  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
-  EXPECT_FALSE(outcome.Box.Icon);
-  REQUIRE(PressOk(outcome.Box));
-  EXPECT_EQ(setup.WaitExit(30), 0);
+  const TMessageBox box = FailedInstall(QLX_SETUP_WITHOUT_LIBRARY, folder);
+  REQUIRE(box);
+  EXPECT_NE(box.Text.find('@'), std::string::npos) << "names the support address";
+  EXPECT_FALSE(box.Icon);
 
   for (const char* name : {"sqlite3.dll", "uninstall.exe", "Msvcrt.dll"})
     EXPECT_EQ(Installed(folder, name), Payload(name)) << "written before the check: " << name;
@@ -393,25 +404,10 @@ TEST_F(Failures, PayloadWithoutTheLibraryEndsWithInstallationFailed) {
 
 TEST_F(Failures, RegistrationToolThatFails) {
   const std::string folder = kRoot + "\\Unregistrable\\QLXT3SE";
-  TSetupProcess setup(Program(QLX_SETUP_UNREGISTRABLE));
-  const HWND w = setup.Wizard();
-  REQUIRE(w);
-  REQUIRE(WalkToConfirmation(w, SNewInstall, folder));
-  REQUIRE(PostClick(w, "Start"));
-  const TOutcome outcome = AwaitOutcome(setup);
-  EXPECT_EQ(outcome.Box.Text.rfind(SInstallFailed, 0), 0u) << outcome.Box.Text;
-  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
-  REQUIRE(PressOk(outcome.Box));
-  EXPECT_EQ(setup.WaitExit(30), 0);
+  REQUIRE(FailedInstall(QLX_SETUP_UNREGISTRABLE, folder));
 
   EXPECT_EQ(Installed(folder, "QLX_Tessel_3.dll"), Payload("sqlite3.dll")) << "the stand-in";
   ExpectNothingRecorded();
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  UsePlainPrinter();
-  return RUN_ALL_TESTS();
-}
