@@ -48,12 +48,22 @@ start_display() {
 
 # Wine finds none of its own TrueType fonts here, and has no Arial: Tahoma and
 # Arial, the wizard's fonts, would fall back to a wider face than Windows has.
-setup_fonts() {
+# Wine's own Tahoma (fonts-wine) is what the pages are laid out in; without it
+# Wine falls back to a font of other metrics and the layout tests fail.
+copy_fonts() {
   local fonts="$WINEPREFIX/drive_c/windows/Fonts" ttf
+  if [ ! -e /usr/share/wine/fonts/tahoma.ttf ]; then
+    echo "wine-env: /usr/share/wine/fonts/tahoma.ttf is missing (run scripts/bootstrap.sh)" >&2
+    return 0
+  fi
+  [ -e "$fonts/tahoma.ttf" ] && return 0
   mkdir -p "$fonts"
   for ttf in /usr/share/wine/fonts/*.ttf; do
-    if [ -e "$ttf" ]; then cp -n "$ttf" "$fonts/"; fi
+    cp -n "$ttf" "$fonts/"
   done
+}
+
+setup_fonts() {
   if fc-list -q "Liberation Sans" 2>/dev/null; then
     printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
       '"Arial"="Liberation Sans"' '"Times New Roman"="Liberation Serif"' \
@@ -72,6 +82,7 @@ start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >"$state/wineboot.log" 2>&1 || true
   fi
+  copy_fonts
   [ -f "$state/fonts.done" ] || setup_fonts
   # A persistent server keeps every later Wine start down to a fraction of a second.
   if wineserver -p >/dev/null 2>&1; then

@@ -2,6 +2,11 @@
 // and Wine's own browser dialog driven through its messages.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <cstdio>
+
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include "WinTestSupport.h"
@@ -55,32 +60,55 @@ protected:
   }
 
   // Runs the browser; the watcher selects path (when given) and presses button.
+  // Under emulation Wine's browser now and then opens with a tree that will not
+  // take a selection; the test then cancels it and opens the browser again.
   std::string Browse(const char* path, int button, std::string& folder) {
-    std::string result;
-    {
-      wintest::TDialogWatcher watcher([&](HWND dialog) {
-        RECT r{}, work{};
-        GetWindowRect(dialog, &r);
-        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-        FPlacedAt = POINT{r.left, r.top};
-        FExpectedAt = CenteredBrowsePosition(work, r);
-        FOwner = GetWindow(dialog, GW_OWNER);
-        // The browser fills its tree as it opens; on a busy machine that can
-        // outlast a single selection request, so repeat it once it has settled.
-        for (int i = 0; path && i < 3; ++i) {
-          SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path));
-          Sleep(400);
-        }
-        return button;
-      });
-      result = SelectFolder("Choose an installation folder",
-                            BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE, folder);
-      EXPECT_TRUE(watcher.Found());
+    for (int attempt = 1;; ++attempt) {
+      bool selected = path == nullptr;
+      std::string result;
+      {
+        wintest::TDialogWatcher watcher([&](HWND dialog) {
+          RECT r{}, work{};
+          GetWindowRect(dialog, &r);
+          SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+          FPlacedAt = POINT{r.left, r.top};
+          FExpectedAt = CenteredBrowsePosition(work, r);
+          FOwner = GetWindow(dialog, GW_OWNER);
+          if (path)
+            selected = SelectInTree(dialog, path);
+          return selected || attempt == 3 ? button : IDCANCEL;
+        });
+        result = SelectFolder("Choose an installation folder",
+                              BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE, folder);
+        EXPECT_TRUE(watcher.Found());
+      }
+      if (selected || attempt == 3) {
+        FSelected = selected;
+        return result;
+      }
+      std::printf("the browser did not take the selection %s; opening it again\n", path);
     }
-    return result;
+  }
+
+  // The browser fills its tree as it opens, so a request made too early is
+  // repeated until the tree shows it. Every folder asked for lies below the
+  // desktop, so a selection that took has a parent item.
+  static bool SelectInTree(HWND dialog, const char* path) {
+    const HWND tree = FindWindowExA(dialog, nullptr, WC_TREEVIEWA, nullptr);
+    for (int i = 0; i < 20; ++i) {
+      SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path));
+      const auto caret =
+          reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+      if (caret &&
+          SendMessageA(tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(caret)))
+        return true;
+      Sleep(250);
+    }
+    return false;
   }
 
   ui::TApplication FApp;
+  bool FSelected = false;
   POINT FPlacedAt{}, FExpectedAt{};
   HWND FOwner = nullptr;
 };
@@ -90,6 +118,7 @@ TEST_F(SelectFolderTest, ReturnsTheChosenFolder) {
   GetWindowsDirectoryA(windows, sizeof windows);
   std::string folder = "stale";
   EXPECT_EQ(Browse(windows, IDOK, folder), windows);
+  EXPECT_TRUE(FSelected);
   EXPECT_EQ(folder, windows);
   EXPECT_EQ(FPlacedAt.x, FExpectedAt.x);
   EXPECT_EQ(FPlacedAt.y, FExpectedAt.y);
@@ -98,6 +127,7 @@ TEST_F(SelectFolderTest, ReturnsTheChosenFolder) {
   // A drive root keeps its delimiter.
   const std::string root = std::string(windows, 3);
   EXPECT_EQ(Browse(root.c_str(), IDOK, folder), root);
+  EXPECT_TRUE(FSelected);
   EXPECT_EQ(folder.back(), '\\');
 }
 
