@@ -11,8 +11,11 @@ for preset in native win32; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
-for preset in native win32; do
-  echo "=== $preset: tests"
-  ctest --preset "$preset" || status=1
-done
+echo "=== native: tests"
+ctest --preset native || status=1
+# Wine on emulated i386 now and then loses a process or a service to a crash of
+# the emulator itself; a Windows test binary that fails is run once more, so
+# only a fault that shows twice fails the run.
+echo "=== win32: tests"
+ctest --preset win32 --repeat until-pass:2 || status=1
 exit $status
