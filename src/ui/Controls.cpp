@@ -315,6 +315,11 @@ void TWinControl::InitWnd() {}
 
 void TWinControl::CreateHandles() {
   Handle();
+  CreateChildHandles();
+}
+
+void TWinControl::CreateChildHandles() {
+  FChildHandlesPending = false;
   std::vector<TWinControl*> windowed;
   for (TControl* c : FControls)
     if (auto* w = dynamic_cast<TWinControl*>(c))
@@ -323,10 +328,16 @@ void TWinControl::CreateHandles() {
                    [](TWinControl* a, TWinControl* b) { return a->FTabOrder < b->FTabOrder; });
   // Tab order is the windows' order from the top, so the first stop goes on top.
   for (TWinControl* w : windowed) {
-    w->CreateHandles();
+    w->Handle();
     SetWindowPos(w->FHandle, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   UpdateCovered();
+  for (TWinControl* w : windowed) {
+    if (w->FCovered)
+      w->FChildHandlesPending = true;
+    else
+      w->CreateChildHandles();
+  }
 }
 
 void TWinControl::DestroyHandle() {
@@ -462,6 +473,8 @@ void TWinControl::UpdateCovered() {
 
 void TWinControl::SetCovered(bool covered) {
   FCovered = covered;
+  if (!covered && FChildHandlesPending && FHandle)
+    CreateChildHandles();
   if (FHandle)
     ShowWindow(FHandle, Visible() && !covered ? SW_SHOWNA : SW_HIDE);
 }

@@ -150,7 +150,9 @@ public:
   bool IsWindowed() const override { return true; }
   HWND Handle();
   bool HandleAllocated() const { return FHandle != nullptr; }
-  // Creates the window and those of every child, parents first.
+  // Creates the window and those of every child, parents first. The children
+  // of a control that is covered wait until it is first uncovered, so hidden
+  // pages cost nothing until they are shown.
   void CreateHandles();
   void DestroyHandle();
 
@@ -217,10 +219,12 @@ private:
   void MouseMove(POINT point);
   void MouseLeave();
   void ResetBrush();
+  void CreateChildHandles();
 
   HWND FHandle = nullptr;
   bool FSubclassed = false;
   bool FCovered = false;
+  bool FChildHandlesPending = false;
   std::vector<TControl*> FControls; // not owned; bottom of the stacking order first
   int32_t FTabOrder = -1;
   bool FTabStop = false;

@@ -378,11 +378,13 @@ void BrowseAndCancel(const TProcess& setup, HWND wizard) {
 }
 
 // The thumbnail sits on the last page, shown only after an install; its
-// panel still takes a click at the picture, which opens the viewer.
+// panel still takes a click at the picture, which opens the viewer. Pages
+// are stacked in their order and each page shown goes on top, so after the
+// walk the last page is still the bottom one.
 void OpenAndCloseViewer(const TProcess& setup, HWND wizard) {
-  HWND finish = Child(wizard, "Finish", false);
-  ASSERT_NE(finish, nullptr);
-  HWND lastPage = GetParent(finish);
+  HWND lastPage = GetWindow(GetWindow(wizard, GW_CHILD), GW_HWNDLAST);
+  ASSERT_NE(lastPage, nullptr);
+  ASSERT_FALSE(IsWindowVisible(lastPage));
   const LPARAM picture = MAKELPARAM(8 + 153 / 2, 56 + 121 / 2);
   PostMessageA(lastPage, WM_LBUTTONDOWN, MK_LBUTTON, picture);
   PostMessageA(lastPage, WM_LBUTTONUP, 0, picture);

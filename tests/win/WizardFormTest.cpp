@@ -6,12 +6,14 @@
 #include <memory>
 #include <vector>
 
+#include "WinTestSupport.h"
 #include "mx/mxLinkLabel.h"
 #include "mx/mxStorage.h"
 #include "rtl/Streams.h"
 #include "setup/Unit1.h"
 #include "setup/Unit2.h"
 #include "ui/Application.h"
+#include "ui/ComCtrls.h"
 
 namespace {
 
@@ -201,6 +203,33 @@ TEST_F(WizardFormTest, ShowingAPageCoversTheOthers) {
   form.Button5Click(nullptr);
   EXPECT_TRUE(IsWindowVisible(form.Panel1->Handle()));
   EXPECT_FALSE(IsWindowVisible(form.Panel2->Handle()));
+}
+
+TEST_F(WizardFormTest, HiddenPagesGetTheirWindowsWhenFirstShown) {
+  setup::TForm1& form = Load();
+  form.Show();
+  auto& licence = Get<ui::TRichEdit>("RichEdit1");
+  EXPECT_TRUE(Get<ui::TButton>("Button2").HandleAllocated()) << "the welcome page is built";
+  EXPECT_FALSE(licence.HandleAllocated());
+  EXPECT_FALSE(form.Edit1->HandleAllocated());
+  EXPECT_FALSE(form.RadioButton4->HandleAllocated());
+
+  // What the program set while the page had no windows shows once it has.
+  const std::string folder = form.Edit1->Text();
+  ASSERT_FALSE(folder.empty());
+  form.CheckBox1->SetChecked(true);
+  form.Button2Click(nullptr);
+  ASSERT_TRUE(licence.HandleAllocated());
+  EXPECT_GT(GetWindowTextLengthA(licence.Handle()), 1000) << "the licence text";
+  EXPECT_EQ(SendMessageA(form.CheckBox1->Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
+  const HWND focus = GetFocus();
+  EXPECT_TRUE(focus && IsChild(form.Panel2->Handle(), focus));
+
+  form.ShowPage(form.Panel4);
+  ASSERT_TRUE(form.Edit1->HandleAllocated());
+  EXPECT_EQ(wintest::WindowText(form.Edit1->Handle()), folder);
+  EXPECT_TRUE(IsWindowVisible(form.Edit1->Handle()));
+  EXPECT_FALSE(IsWindowVisible(licence.Handle()));
 }
 
 TEST(BrowseDelimiters, DoubleDelimitersCollapseLeftToRight) {
