@@ -51,6 +51,8 @@ public:
 
   uint16_t Magic() const { return FMagic; }
   uint16_t DllCharacteristics() const { return U16(FOptional + 70); }
+  uint32_t SectionAlignment() const { return U32(FOptional + 32); }
+  uint32_t FileAlignment() const { return U32(FOptional + 36); }
 
   // Data directory `index` as (rva, size); (0, 0) when the image has none.
   std::pair<uint32_t, uint32_t> Directory(unsigned index) const {
@@ -215,6 +217,14 @@ TEST_F(PEHeaderTest, LinkedWithAslrAndDep) {
   EXPECT_TRUE(flags & 0x0100) << "IMAGE_DLLCHARACTERISTICS_NX_COMPAT";
   // ASLR needs the relocations to move the image.
   EXPECT_NE(Image->Directory(5).first, 0u) << "base relocations";
+}
+
+// Sections laid out in the file as in memory let Wine map the image instead
+// of reading it whole into private memory, payload included (Windows maps
+// either way).
+TEST_F(PEHeaderTest, SectionsAreLaidOutInPages) {
+  EXPECT_EQ(Image->SectionAlignment(), 4096u);
+  EXPECT_EQ(Image->FileAlignment(), Image->SectionAlignment());
 }
 
 TEST_F(PEHeaderTest, ManifestAsksForCommonControls6AndAdministrator) {
