@@ -46,10 +46,9 @@ start_display() {
   return 1
 }
 
-# Wine finds none of its own TrueType fonts here, and has no Arial: Tahoma and
-# Arial, the wizard's fonts, would fall back to a wider face than Windows has.
-# Wine's own Tahoma (fonts-wine) is what the pages are laid out in; without it
-# Wine falls back to a font of other metrics and the layout tests fail.
+# Wine does not find its own TrueType fonts (fonts-wine) where Debian puts
+# them, so they go into every prefix: without Tahoma, the wizard's font, the
+# pages fall back to a wider face than Windows has and the layout tests fail.
 copy_fonts() {
   local fonts="$WINEPREFIX/drive_c/windows/Fonts" ttf
   if [ ! -e /usr/share/wine/fonts/tahoma.ttf ]; then
@@ -63,6 +62,8 @@ copy_fonts() {
   done
 }
 
+# Wine has no Arial, Times New Roman or Courier New: the metric-compatible
+# Liberation fonts stand in for them.
 setup_fonts() {
   if fc-list -q "Liberation Sans" 2>/dev/null; then
     printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
