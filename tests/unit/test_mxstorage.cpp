@@ -62,10 +62,11 @@ void WriteFile(const std::filesystem::path& p, const std::string& text) {
 struct TempDir {
   std::filesystem::path Path;
   TempDir() {
+    // Every test case runs as a process of its own, several at a time; gtest's
+    // seed comes from the clock and two of them could share it.
     static int n = 0;
     Path = std::filesystem::temp_directory_path() /
-           ("qlx-store-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            std::to_string(++n));
+           ("qlx-store-" + std::to_string(std::random_device{}()) + "-" + std::to_string(++n));
     std::filesystem::remove_all(Path);
     std::filesystem::create_directories(Path);
   }
