@@ -250,38 +250,6 @@ void ResetProduct(const std::vector<std::string>& folders) {
 
 // --- Other programs -------------------------------------------------------------
 
-TProgram::TProgram(const std::string& commandLine) {
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  std::string command = commandLine;
-  FStarted = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                            nullptr, nullptr, &si, &FInfo) != FALSE;
-}
-
-TProgram::~TProgram() {
-  if (!FStarted)
-    return;
-  if (Running()) {
-    TerminateProcess(FInfo.hProcess, 97);
-    WaitForSingleObject(FInfo.hProcess, 10000);
-  }
-  CloseHandle(FInfo.hThread);
-  CloseHandle(FInfo.hProcess);
-}
-
-bool TProgram::Running() const {
-  return FStarted && WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT;
-}
-
-long TProgram::WaitExit(double seconds) {
-  if (!FStarted ||
-      WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(seconds * 1000)) != WAIT_OBJECT_0)
-    return -1;
-  DWORD code = 0;
-  GetExitCodeProcess(FInfo.hProcess, &code);
-  return static_cast<long>(code);
-}
-
 HWND WindowOfProcess(const char* cls, DWORD processId) {
   TWindowSearch search{cls, processId};
   EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));

@@ -80,26 +80,6 @@ void ResetProduct(const std::vector<std::string>& folders);
 
 // --- Other programs -------------------------------------------------------------
 
-// A program started detached from the caller's output, ended by force if it
-// still runs when dropped.
-class TProgram {
-public:
-  explicit TProgram(const std::string& commandLine);
-  ~TProgram();
-  TProgram(const TProgram&) = delete;
-  TProgram& operator=(const TProgram&) = delete;
-
-  bool Started() const { return FStarted; }
-  DWORD Id() const { return FInfo.dwProcessId; }
-  bool Running() const;
-  // The exit code once the program has ended, or -1 if it runs on.
-  long WaitExit(double seconds);
-
-private:
-  PROCESS_INFORMATION FInfo{};
-  bool FStarted = false;
-};
-
 // The top-level window of this class that the process owns, or null.
 HWND WindowOfProcess(const char* cls, DWORD processId);
 

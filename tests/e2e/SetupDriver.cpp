@@ -22,8 +22,6 @@ DWORD ProcessOf(HWND wnd) {
   return id;
 }
 
-// The first visible top-level window of the process (any for 0) whose class
-// and, if given, caption match.
 struct TTopLevelSearch {
   DWORD ProcessId;
   const char* Class;
@@ -41,12 +39,6 @@ BOOL CALLBACK FindTopLevel(HWND wnd, LPARAM param) {
     return TRUE;
   search->Found = wnd;
   return FALSE;
-}
-
-HWND TopLevel(DWORD processId, const char* cls, const char* caption) {
-  TTopLevelSearch search{processId, cls, caption};
-  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
-  return search.Found;
 }
 
 struct TChildSearch {
@@ -76,7 +68,20 @@ HWND Pressable(HWND wizard, const std::string& text) {
   return button && IsWindowEnabled(button) ? button : nullptr;
 }
 
+// The manifest asks for elevation; Wine's elevated start of a child process
+// fails under qemu, and the program needs no rights beyond the caller's.
+std::string AsInvoker(const std::string& program) {
+  SetEnvironmentVariableA("__COMPAT_LAYER", "RunAsInvoker");
+  return "\"" + WindowsPath(program) + "\"";
+}
+
 } // namespace
+
+HWND TopLevel(DWORD processId, const char* cls, const char* caption) {
+  TTopLevelSearch search{processId, cls, caption};
+  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
 
 std::string WindowsPath(std::string path) {
   if (path.empty() || path[0] != '/')
@@ -105,22 +110,17 @@ bool WaitUntil(const std::function<bool()>& done, double seconds) {
 
 // --- The program ------------------------------------------------------------------
 
-TSetupProcess::TSetupProcess(const std::string& program, int seconds) {
+TProgram::TProgram(const std::string& commandLine) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
-  // The manifest asks for elevation; Wine's elevated start of a child process
-  // fails under qemu, and the program needs no rights beyond the caller's.
-  SetEnvironmentVariableA("__COMPAT_LAYER", "RunAsInvoker");
-  std::string command = "\"" + WindowsPath(program) + "\"";
+  std::string command = commandLine;
   // Detached from the caller's output: a program left running (by a crashed
   // caller) would otherwise keep it open, and ctest waits for that to close.
   FStarted = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
                             nullptr, nullptr, &si, &FInfo) != FALSE;
-  if (FStarted)
-    FWizard = WaitForWizard(FInfo.dwProcessId, seconds);
 }
 
-TSetupProcess::~TSetupProcess() {
+TProgram::~TProgram() {
   if (!FStarted)
     return;
   if (Running()) {
@@ -131,17 +131,23 @@ TSetupProcess::~TSetupProcess() {
   CloseHandle(FInfo.hProcess);
 }
 
-bool TSetupProcess::Running() const {
+bool TProgram::Running() const {
   return FStarted && WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT;
 }
 
-long TSetupProcess::WaitExit(int seconds) {
+long TProgram::WaitExit(double seconds) {
   if (!FStarted ||
-      WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(seconds) * 1000) != WAIT_OBJECT_0)
+      WaitForSingleObject(FInfo.hProcess, static_cast<DWORD>(seconds * 1000)) != WAIT_OBJECT_0)
     return -1;
   DWORD code = 0;
   GetExitCodeProcess(FInfo.hProcess, &code);
   return static_cast<long>(code);
+}
+
+TSetupProcess::TSetupProcess(const std::string& program, int seconds)
+    : FProgram(AsInvoker(program)) {
+  if (FProgram.Started())
+    FWizard = WaitForWizard(FProgram.Id(), seconds);
 }
 
 // --- The wizard -------------------------------------------------------------------

@@ -20,28 +20,48 @@ std::string TextOf(HWND wnd);
 // Polls done() every 50 ms; false when seconds pass first.
 bool WaitUntil(const std::function<bool()>& done, double seconds);
 
+// A program started detached from the caller's output, ended by force if it
+// still runs when dropped.
+class TProgram {
+public:
+  explicit TProgram(const std::string& commandLine);
+  ~TProgram();
+  TProgram(const TProgram&) = delete;
+  TProgram& operator=(const TProgram&) = delete;
+
+  bool Started() const { return FStarted; }
+  DWORD Id() const { return FInfo.dwProcessId; }
+  bool Running() const;
+  // The exit code once the program has ended, or -1 if it runs on.
+  long WaitExit(double seconds = 20);
+
+private:
+  PROCESS_INFORMATION FInfo{};
+  bool FStarted = false;
+};
+
 // The setup program, started with the rights of the user who starts it. A
 // program still running when this is dropped is ended by force.
 class TSetupProcess {
 public:
   // Starts program (a Unix or Windows path) and waits for its wizard window.
   explicit TSetupProcess(const std::string& program, int seconds = 60);
-  ~TSetupProcess();
-  TSetupProcess(const TSetupProcess&) = delete;
-  TSetupProcess& operator=(const TSetupProcess&) = delete;
 
   // The wizard window, or null when the program never showed it.
   HWND Wizard() const { return FWizard; }
-  DWORD Id() const { return FInfo.dwProcessId; }
-  bool Running() const;
+  DWORD Id() const { return FProgram.Id(); }
+  bool Running() const { return FProgram.Running(); }
   // The exit code once the program has ended, or -1 if it runs on.
-  long WaitExit(int seconds = 20);
+  long WaitExit(int seconds = 20) { return FProgram.WaitExit(seconds); }
 
 private:
-  PROCESS_INFORMATION FInfo{};
-  bool FStarted = false;
+  TProgram FProgram;
   HWND FWizard = nullptr;
 };
+
+// The first visible top-level window of the process (any for 0) whose class
+// and, if given, caption match.
+HWND TopLevel(DWORD processId, const char* cls, const char* caption = nullptr);
 
 // The visible wizard window of the process, or of any process for 0.
 HWND FindWizard(DWORD processId = 0);
