@@ -1,6 +1,6 @@
 // Time from process start to the window shown, measured from inside Wine: the
 // setup program and a minimal window program are started in turns, and each
-// start is timed until a visible top-level window with its title exists.
+// start is timed until a visible top-level window of its class and title exists.
 //   qlx_startup_bench SETUP MINIMAL [RUNS]
 #include <windows.h>
 
@@ -10,26 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "SetupDriver.h"
+
 namespace {
-
-struct TStartSearch {
-  DWORD ProcessId;
-  const char* Title;
-  bool Found;
-};
-
-BOOL CALLBACK FindShownWindow(HWND wnd, LPARAM param) {
-  auto& search = *reinterpret_cast<TStartSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(wnd, &pid);
-  char title[128] = {};
-  GetWindowTextA(wnd, title, sizeof title);
-  if (pid == search.ProcessId && IsWindowVisible(wnd) && std::string(title) == search.Title) {
-    search.Found = true;
-    return FALSE;
-  }
-  return TRUE;
-}
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   static const LONGLONG frequency = [] {
@@ -42,7 +25,7 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 
 // Milliseconds until the window shows, or a negative value when the program
 // ended first or never showed it within a minute.
-double TimeToWindow(const std::string& exe, const char* title) {
+double TimeToWindow(const std::string& exe, const char* cls, const char* title) {
   std::string commandLine = "\"" + exe + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -54,10 +37,9 @@ double TimeToWindow(const std::string& exe, const char* title) {
     return -1;
   double ms = -1;
   for (;;) {
-    TStartSearch search{process.dwProcessId, title, false};
-    EnumWindows(FindShownWindow, reinterpret_cast<LPARAM>(&search));
+    const bool shown = e2e::TopLevel(process.dwProcessId, cls, title) != nullptr;
     QueryPerformanceCounter(&now);
-    if (search.Found) {
+    if (shown) {
       ms = Seconds(start, now) * 1000;
       break;
     }
@@ -74,9 +56,9 @@ double TimeToWindow(const std::string& exe, const char* title) {
 
 // Under emulation a process now and then crashes while it starts, whichever
 // the program: such a start is made again.
-double TimedStart(const std::string& exe, const char* title) {
+double TimedStart(const std::string& exe, const char* cls, const char* title) {
   for (int attempt = 0; attempt < 3; ++attempt)
-    if (const double ms = TimeToWindow(exe, title); ms >= 0)
+    if (const double ms = TimeToWindow(exe, cls, title); ms >= 0)
       return ms;
   std::fprintf(stderr, "%s never showed its window\n", exe.c_str());
   std::exit(1);
@@ -104,12 +86,12 @@ int main(int argc, char** argv) {
   const std::string setup = argv[1], minimal = argv[2];
   const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 9;
   // One start of each first, so that both find the file cache warm.
-  TimedStart(minimal, "QLX Minimal Window");
-  TimedStart(setup, "QLX Installer");
+  TimedStart(minimal, "QLXMinimalWindow", "QLX Minimal Window");
+  TimedStart(setup, "QlxTForm1", "QLX Installer");
   std::vector<double> m, s;
   for (int i = 0; i < runs; ++i) {
-    m.push_back(TimedStart(minimal, "QLX Minimal Window"));
-    s.push_back(TimedStart(setup, "QLX Installer"));
+    m.push_back(TimedStart(minimal, "QLXMinimalWindow", "QLX Minimal Window"));
+    s.push_back(TimedStart(setup, "QlxTForm1", "QLX Installer"));
   }
   Print("minimal window:", m);
   Print("setup program: ", s);
