@@ -37,14 +37,15 @@ take_screenshot() {
     "$root/scripts/computer-folder.cpp"
   local env="$work/wine"
   mkdir -p "$env"
-  "$root/scripts/wine-env.sh" start "$env"
-  eval "$("$root/scripts/wine-env.sh" env "$env")"
+  local vars
+  vars=$("$root/scripts/wine-env.sh" env "$env")
+  eval "$vars"
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   rm -f "$work/entry.txt"
   wine "$work/computer-folder.exe" "$(winepath -w "$work/entry.txt")" \
     "$(winepath -w "$res/QLXT3SE.ico")" >/dev/null 2>&1 &
-  local pid=$! i
-  for i in $(seq 1 120); do
+  local pid=$! _
+  for _ in $(seq 1 120); do
     [ -s "$work/entry.txt" ] && break
     sleep 0.5
   done

@@ -12,7 +12,9 @@ setup="$PWD/$build/src/setup/QLXT3SE_Setup.exe"
 
 if [ -n "${DISPLAY:-}" ]; then
   user_display=$DISPLAY
-  eval "$(scripts/wine-env.sh env "$build")"
+  # Apart from eval, so that a start that gives up ends this script.
+  vars=$(scripts/wine-env.sh env "$build")
+  eval "$vars"
   export DISPLAY=$user_display
   exec wine "$setup"
 fi

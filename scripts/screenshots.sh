@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 build=$(cd "${1:-build/win32}" && pwd)
 out=${2:-$build/screenshots}
 mkdir -p "$out"
-eval "$(scripts/wine-env.sh env "$build")"
+vars=$(scripts/wine-env.sh env "$build")
+eval "$vars"
 setup="$build/src/setup/QLXT3SE_Setup.exe"
 driver="$build/tests/e2e/qlx_wizard_driver.exe"
 preview="$build/tests/e2e/qlx_form_preview.exe"
@@ -41,7 +42,7 @@ for page in finish viewer; do
   wine "$preview" "$form1" "$form3" "$page" &
   pid=$!
   sleep 6
-  [ $page = finish ] && shot 6-finish || shot 7-viewer
+  if [ $page = finish ]; then shot 6-finish; else shot 7-viewer; fi
   kill $pid 2>/dev/null || true
   wait $pid 2>/dev/null || true
 done

@@ -3,8 +3,14 @@
 # display and a persistent wineserver, started once and shared by every test.
 #   wine-env.sh start BUILD        start (or find) the environment
 #   wine-env.sh run BUILD CMD...   run a Windows program in it (starts it if needed)
-#   wine-env.sh stop BUILD         end the display and the wineserver
+#   wine-env.sh stop BUILD         end the display and every process of the prefix
 #   wine-env.sh env BUILD          print the variables, for use with eval
+# Wine under qemu crashes now and then, its server included, and a start that
+# crashed can leave processes waiting forever on a half-made prefix. So a
+# start is bounded in time (QLX_WINE_START_TIMEOUT seconds, 180 by default,
+# for each try), a prefix counts as made only once the marker written last
+# exists, and a failed try ends every process of the prefix and makes it
+# again, up to three times. Everything a start runs goes to wine-env/start.log.
 set -euo pipefail
 
 cmd=${1:?command}
@@ -18,8 +24,15 @@ export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installers, no menu entries: the tests need none of them.
 # No crash debugger either: under qemu it hangs instead of reporting, and a
-# crashed test must end.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"}
+# crashed test must end. A start always uses these; a caller's own overrides
+# apply to the program it runs.
+own_overrides="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-$own_overrides}
+
+log="$state/start.log"
+complete="$state/prefix.complete"
+limit=${QLX_WINE_START_TIMEOUT:-180}
+tries=3
 
 display_alive() {
   [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
@@ -30,10 +43,11 @@ start_display() {
   local n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    # Not marked as a process of the prefix, and not holding the lock.
+    env -u WINEPREFIX Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 9>&- &
     echo $! >"$state/xvfb.pid"
-    local i
-    for i in $(seq 1 50); do
+    local _
+    for _ in $(seq 1 50); do
       [ -e "/tmp/.X11-unix/X$n" ] && break
       sleep 0.1
     done
@@ -65,13 +79,118 @@ copy_fonts() {
 # Wine has no Arial, Times New Roman or Courier New: the metric-compatible
 # Liberation fonts stand in for them.
 setup_fonts() {
-  if fc-list -q "Liberation Sans" 2>/dev/null; then
-    printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
-      '"Arial"="Liberation Sans"' '"Times New Roman"="Liberation Serif"' \
-      '"Courier New"="Liberation Mono"' >"$state/fonts.reg"
-    wine regedit /S "$state/fonts.reg" >/dev/null 2>&1 || true
+  fc-list -q "Liberation Sans" 2>/dev/null || return 0
+  printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+    '"Arial"="Liberation Sans"' '"Times New Roman"="Liberation Serif"' \
+    '"Courier New"="Liberation Mono"' >"$state/fonts.reg"
+  step wine regedit /S "$state/fonts.reg"
+}
+
+# Runs one step of a start within the time left to the try, away from the
+# caller's output: the services a step starts keep their output open, and
+# ctest waits for a test's output to close. Sets rc to the step's status;
+# fails when the step outlives the try or its output shows a crashed server.
+bounded() {
+  local left=$((deadline - SECONDS)) from
+  rc=0
+  if [ "$left" -le 0 ]; then
+    reason="the start took longer than ${limit}s, before $*"
+    return 1
   fi
-  touch "$state/fonts.done"
+  from=$(($(stat -c %s "$log") + 1))
+  printf 'wine-env: %(%T)T %s\n' -1 "$*" >>"$log"
+  # timeout ends the step's whole process group; what Wine moved into
+  # sessions of its own is left to end_prefix.
+  WINEDLLOVERRIDES=$own_overrides timeout -k 5 "$left" "$@" </dev/null >>"$log" 2>&1 9>&- ||
+    rc=$?
+  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    reason="$* did not end within the ${limit}s a start may take"
+    return 1
+  fi
+  if grep -q "wineserver crashed" < <(tail -c "+$from" "$log"); then
+    reason="the wineserver crashed during $*"
+    return 1
+  fi
+}
+
+# A bounded step that must also succeed.
+step() {
+  bounded "$@" || return 1
+  [ "$rc" -eq 0 ] && return 0
+  reason="$* failed with status $rc"
+  return 1
+}
+
+# Same prefix path and same root: a copy of this project in a chroot has the
+# same paths.
+belongs_to_prefix() { # PID
+  local var
+  [ "/proc/$1/root" -ef "/proc/$$/root" ] || return 1
+  while IFS= read -r -d '' var; do
+    [ "$var" = "WINEPREFIX=$WINEPREFIX" ] && return 0
+  done 2>/dev/null <"/proc/$1/environ"
+  return 1
+}
+
+any_belongs() { # PID...
+  local p
+  for p; do belongs_to_prefix "$p" && return 0; done
+  return 1
+}
+
+# Ends every process of the prefix: its server first, then whatever a start
+# that went wrong left behind. Wine puts each of its processes in a session of
+# its own, so only their environment tells which prefix they belong to. This
+# script and its callers are spared, and so is the display.
+end_prefix() {
+  timeout -k 2 10 wineserver -k >/dev/null 2>&1 9>&- || true
+  timeout -k 2 10 wineserver -w >/dev/null 2>&1 9>&- || true
+  local spared p=$$ pids=() _
+  spared=" $(cat "$state/xvfb.pid" 2>/dev/null || true) "
+  while [ "$p" -gt 1 ]; do
+    spared+="$p "
+    p=$(sed -n 's/^PPid:[[:space:]]*//p' "/proc/$p/status" 2>/dev/null || true)
+    p=${p:-1}
+  done
+  for p in /proc/[0-9]*; do
+    p=${p#/proc/}
+    [[ $spared == *" $p "* ]] && continue
+    belongs_to_prefix "$p" && pids+=("$p")
+  done
+  [ ${#pids[@]} -gt 0 ] || return 0
+  echo "wine-env: ending ${#pids[@]} leftover process(es) of $WINEPREFIX" >>"$log"
+  kill -KILL "${pids[@]}" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    any_belongs "${pids[@]}" || return 0
+    sleep 0.1
+  done
+}
+
+# One try: makes the prefix unless it is complete, then starts its server.
+try_start() {
+  deadline=$((SECONDS + limit))
+  if [ ! -f "$complete" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    rm -f "$complete" "$state/fonts.done"
+    end_prefix
+    rm -rf "$WINEPREFIX"
+    step wineboot -i || return 1
+    copy_fonts
+    setup_fonts || return 1
+    # The server these steps started ends a few seconds after them; the
+    # persistent one below must be a new server.
+    step wineserver -w || return 1
+  fi
+  # A persistent server keeps every later Wine start down to a fraction of a second.
+  bounded wineserver -p || return 1
+  case $rc in
+  0) step wine cmd.exe /c exit || return 1 ;; # a new server: start its services now
+  2) ;;                                       # a server is running already
+  *)
+    reason="wineserver -p failed with status $rc"
+    return 1
+    ;;
+  esac
+  touch "$complete"
 }
 
 start() {
@@ -80,19 +199,20 @@ start() {
   start_display
   export DISPLAY
   DISPLAY=$(cat "$state/display")
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >"$state/wineboot.log" 2>&1 || true
-  fi
-  copy_fonts
-  [ -f "$state/fonts.done" ] || setup_fonts
-  # A persistent server keeps every later Wine start down to a fraction of a second.
-  if wineserver -p >/dev/null 2>&1; then
-    # A new server: start the prefix's services now, away from the caller's
-    # output. Started by a test program, they would hold its output open, and
-    # ctest waits for that to close.
-    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
-  fi
+  touch "$log"
+  local try reason=''
+  for try in $(seq 1 $tries); do
+    if try_start; then
+      flock -u 9
+      return 0
+    fi
+    echo "wine-env: try $try of $tries failed: $reason" | tee -a "$log" >&2
+    rm -f "$complete"
+    end_prefix
+  done
   flock -u 9
+  echo "wine-env: Wine did not start in $tries tries, the last: $reason (see $log)" >&2
+  return 1
 }
 
 case "$cmd" in
@@ -111,9 +231,7 @@ env)
     "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$(cat "$state/display")"
   ;;
 stop)
-  wineserver -k >/dev/null 2>&1 || true
-  # The server ends after the request: a start right after must not find it.
-  wineserver -w >/dev/null 2>&1 || true
+  end_prefix
   if display_alive; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
   rm -f "$state/xvfb.pid" "$state/display"
   ;;

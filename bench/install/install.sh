@@ -15,7 +15,8 @@ for exe in "$build/src/setup/QLXT3SE_Setup.exe" "$build/bench/install/QLXT3SE_Se
   "$build/host-tools/tools/qlxform" list "$exe" | sed 's/^/  /'
 done
 
-eval "$(scripts/wine-env.sh env "$build")"
+vars=$(scripts/wine-env.sh env "$build")
+eval "$vars"
 bench="$build/bench/install/qlx_install_bench.exe"
 setup="$build/src/setup/QLXT3SE_Setup.exe"
 minimal="$build/bench/startup/qlx_minimal_window.exe"

@@ -10,7 +10,8 @@ build=$(cd "${1:-build/win32}" && pwd)
 runs=${2:-5}
 cmake --build "$build" --target qlx_startup_bench qlx_minimal_window QLXT3SE_Setup >/dev/null
 bench/startup/size.sh "$build"
-eval "$(scripts/wine-env.sh env "$build")"
+vars=$(scripts/wine-env.sh env "$build")
+eval "$vars"
 setup="$build/src/setup/QLXT3SE_Setup.exe"
 minimal="$build/bench/startup/qlx_minimal_window.exe"
 
