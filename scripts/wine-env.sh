@@ -86,12 +86,16 @@ setup_fonts() {
   step wine regedit /S "$state/fonts.reg"
 }
 
+crashed_since() { # OFFSET: the log from there on shows a crashed server
+  grep -q "wineserver crashed" < <(tail -c "+$1" "$log")
+}
+
 # Runs one step of a start within the time left to the try, away from the
 # caller's output: the services a step starts keep their output open, and
 # ctest waits for a test's output to close. Sets rc to the step's status;
 # fails when the step outlives the try or its output shows a crashed server.
 bounded() {
-  local left=$((deadline - SECONDS)) from
+  local left=$((deadline - SECONDS)) from pid n=0
   rc=0
   if [ "$left" -le 0 ]; then
     reason="the start took longer than ${limit}s, before $*"
@@ -101,14 +105,25 @@ bounded() {
   printf 'wine-env: %(%T)T %s\n' -1 "$*" >>"$log"
   # timeout ends the step's whole process group; what Wine moved into
   # sessions of its own is left to end_prefix.
-  WINEDLLOVERRIDES=$own_overrides timeout -k 5 "$left" "$@" </dev/null >>"$log" 2>&1 9>&- ||
-    rc=$?
-  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
-    reason="$* did not end within the ${limit}s a start may take"
+  WINEDLLOVERRIDES=$own_overrides timeout -k 5 "$left" "$@" </dev/null >>"$log" 2>&1 9>&- &
+  pid=$!
+  # The clients of a crashed server may wait for ever: a crash ends the step.
+  while kill -0 "$pid" 2>/dev/null; do
+    # Most steps end at once.
+    if [ "$n" -lt 10 ]; then sleep 0.01; else sleep 0.1; fi
+    n=$((n + 1))
+    if [ $((n % 10)) -eq 0 ] && crashed_since "$from"; then
+      kill -TERM "$pid" 2>/dev/null || true
+      break
+    fi
+  done
+  wait "$pid" || rc=$?
+  if crashed_since "$from"; then
+    reason="the wineserver crashed during $*"
     return 1
   fi
-  if grep -q "wineserver crashed" < <(tail -c "+$from" "$log"); then
-    reason="the wineserver crashed during $*"
+  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    reason="$* did not end within the ${limit}s a start may take"
     return 1
   fi
 }

@@ -45,6 +45,7 @@ began=$SECONDS
 if QLX_WINE_START_TIMEOUT=$limit start; then fail "a start whose wineboot hangs succeeded"; fi
 took=$((SECONDS - began))
 cat "$scratch/stderr"
+echo "gave up after ${took}s"
 [ "$took" -lt $((3 * (limit + 10))) ] || fail "giving up took ${took}s"
 [ "$(wc -l <"$scratch/hung")" -eq 3 ] || fail "not three tries: $(wc -l <"$scratch/hung")"
 grep -qx "wine-env: Wine did not start in 3 tries, the last: wineboot -i did not end within the ${limit}s a start may take (see $scratch/wine-env/start.log)" \
@@ -54,18 +55,20 @@ while read -r pid; do
 done <"$scratch/hung"
 [ ! -e "$scratch/wine-env/prefix.complete" ] || fail "a failed start marked the prefix complete"
 
-# A wineboot whose server crashes on the first call, leaving an orphan in a
-# session of its own (as the setup's rundll32 of a real crash does); later
-# calls are Wine's own. Each call notes whether it found a prefix left over.
+# A wineboot whose server crashes on the first call: it waits for ever, and
+# leaves an orphan in a session of its own, as the setup's rundll32 of a real
+# crash does. Later calls are Wine's own. Each call notes when it ran and
+# whether it found a prefix left over.
 standin <<EOF
 #!/usr/bin/env bash
 if [ -e "\$WINEPREFIX" ]; then echo leftover; else echo clean; fi >>"$scratch/calls"
+date +%s >>"$scratch/times"
 if [ ! -e "$scratch/orphan" ]; then
   mkdir -p "\$WINEPREFIX/drive_c"
   setsid sleep 600 </dev/null >/dev/null 2>&1 &
   echo \$! >"$scratch/orphan"
   echo "wine client error:0: wineserver crashed, please enable coredumps (ulimit -c unlimited) and restart."
-  exit 0
+  sleep 600
 fi
 exec "$real_wineboot" "\$@"
 EOF
@@ -75,6 +78,9 @@ grep -q "try 1 of 3 failed: the wineserver crashed during wineboot -i" "$scratch
   fail "the crash was not noticed"
 [ "$(tr '\n' ' ' <"$scratch/calls")" = "clean clean " ] ||
   fail "a try found a half-made prefix: $(tr '\n' ' ' <"$scratch/calls")"
+waited=$(($(tail -1 "$scratch/times") - $(head -1 "$scratch/times")))
+echo "the crashed try ended after ${waited}s"
+[ "$waited" -lt 20 ] || fail "the crashed try lasted ${waited}s, not ended by the crash"
 if alive "$(cat "$scratch/orphan")"; then fail "the orphan of the crashed try still runs"; fi
 if [ ! -f "$scratch/wine-env/prefix.complete" ] || [ ! -f "$prefix/system.reg" ]; then
   fail "the prefix was not made and marked complete"
