@@ -187,7 +187,10 @@ try_start() {
   if [ ! -f "$complete" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
     rm -f "$complete" "$state/fonts.done"
     end_prefix
-    rm -rf "$WINEPREFIX"
+    if ! rm -rf "$WINEPREFIX"; then
+      reason="$WINEPREFIX could not be removed"
+      return 1
+    fi
     step wineboot -i || return 1
     copy_fonts
     setup_fonts || return 1
