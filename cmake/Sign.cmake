@@ -30,6 +30,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
     file(REMOVE ${signed} ${FILE})
     message(FATAL_ERROR "Signing ${FILE} failed:\n${output}")
   endif()
+  # Executable, as the linker left it.
+  file(CHMOD ${signed} FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                                        GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   file(RENAME ${signed} ${FILE})
   return()
 endif()
@@ -58,9 +61,10 @@ function(qlx_sign)
     return()
   endif()
   foreach(target ${ARGN})
-    # Another certificate or password signs again: the target links again.
+    # Another certificate, password or way of signing: the target links and
+    # is signed again.
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${QLX_SIGN_PFX}
-                                                              ${QLX_SIGN_PASSWORD_FILE})
+                 ${QLX_SIGN_PASSWORD_FILE} ${CMAKE_CURRENT_FUNCTION_LIST_FILE})
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${target}> -DOSSLSIGNCODE=${QLX_OSSLSIGNCODE}
               -DPFX=${QLX_SIGN_PFX} -DPASSWORD_FILE=${QLX_SIGN_PASSWORD_FILE}

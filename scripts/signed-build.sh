@@ -93,8 +93,15 @@ echo "signed-build: installing the signed program under Wine"
 cmake --build build/win32 -j2 --target qlx_e2e_setup >/dev/null
 trap 'scripts/wine-env.sh stop "$build" >/dev/null 2>&1 || true' EXIT
 install_scenario() {
-  QLX_E2E_SETUP_EXE="$setup" QLX_E2E_PRODUCT_DIR="$build/product" GTEST_FILTER='Lifecycle.*' \
-    scripts/wine-env.sh run "$build" build/win32/tests/e2e/qlx_e2e_setup.exe --gtest_color=no
+  if QLX_E2E_SETUP_EXE="$setup" QLX_E2E_PRODUCT_DIR="$build/product" GTEST_FILTER='Lifecycle.*' \
+    scripts/wine-env.sh run "$build" build/win32/tests/e2e/qlx_e2e_setup.exe --gtest_color=no \
+    >"$build/install.log" 2>&1; then
+    grep -F '[  PASSED  ]' "$build/install.log"
+  else
+    # A file that differs is printed whole: its lines cut short.
+    cut -c1-300 "$build/install.log" | tail -30 >&2
+    return 1
+  fi
 }
 # Once more after a failure, as the win32 tests are: Wine under qemu now and
 # then loses a process; a fault of the signed program fails both runs.
