@@ -3,7 +3,7 @@
 #   -DQLX_SIGN_PFX=<certificate with its key, PKCS#12>
 #   -DQLX_SIGN_PASSWORD_FILE=<file holding the PKCS#12 password>
 #   [-DQLX_SIGN_TIMESTAMP_URL=<RFC 3161 time-stamp server>]
-# Without them nothing is signed and the build is what it is unsigned.
+# Without them nothing is signed.
 #
 # Included: qlx_sign(<target>...) signs each target's file after every link.
 # As a script, signs one file in place:
