@@ -18,4 +18,6 @@ ctest --preset native || status=1
 # only a fault that shows twice fails the run.
 echo "=== win32: tests"
 ctest --preset win32 --repeat until-pass:2 || status=1
+echo "=== win32 signed: build, signatures, payload, install"
+bash scripts/signed-build.sh || status=1
 exit $status

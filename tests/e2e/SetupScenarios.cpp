@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <string_view>
 
 #include "Scenario.h"
 #include "SetupDriver.h"
@@ -23,13 +25,22 @@ const std::string kFiller = kDisk + "\\filler.bin";
 constexpr const char* SShellNotice = "Shell restart needed...";
 constexpr const char* SInstallFailed = "Installation failed!\r\nPlease contact QLX Support - ";
 
+// Another build's setup program and product (a signed build's) in place of
+// this build's, where the environment names them.
+const char* Override(const char* variable, const char* built) {
+  const char* other = std::getenv(variable);
+  return other && *other ? other : built;
+}
+
 std::string Program(const char* path) {
+  if (std::string_view(path) == QLX_SETUP_EXE)
+    path = Override("QLX_E2E_SETUP_EXE", QLX_SETUP_EXE);
   return WindowsPath(path);
 }
 
 std::string Payload(const std::string& name) {
-  return ReadBytes(WindowsPath(std::string(QLX_PRODUCT_DIR) + "/" + name))
-      .value_or("<no payload file " + name + ">");
+  const std::string product = Override("QLX_E2E_PRODUCT_DIR", QLX_PRODUCT_DIR);
+  return ReadBytes(WindowsPath(product + "/" + name)).value_or("<no payload file " + name + ">");
 }
 
 std::string Installed(const std::string& folder, const std::string& name) {
