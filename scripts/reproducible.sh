@@ -19,6 +19,7 @@ if [ "${QLX_REPRO_KEEP:-0}" = 1 ]; then
   echo "reproducible: builds kept in $work"
 else
   trap 'rm -rf "$work"' EXIT
+  trap 'exit 143' TERM INT
 fi
 
 # The build must not lean on a time from its environment: the clock is the
