@@ -16,7 +16,7 @@ packages=(
   wine wine32 wine64 wine32-preloader wine64-preloader xvfb xauth x11-utils imagemagick fonts-liberation fonts-wine
   mingw-w64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
   gcc g++ libc6-dev zlib1g-dev libjpeg-dev cmake ninja-build googletest
-  procps openssl osslsigncode
+  procps openssl osslsigncode faketime
   clang-14 libclang-rt-14-dev clang-format dpkg-dev locales qemu-user-static
 )
 

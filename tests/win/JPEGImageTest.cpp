@@ -269,8 +269,7 @@ TEST(JPEGImage, LeavesNoGdiObjectsBehind) {
 
 // The pictures the setup program carries, read by this decoder.
 TEST(JPEGImage, ReadsTheProgramsPictures) {
-  const std::string source = __FILE__;
-  const std::string res = "Z:" + source.substr(0, source.rfind("tests")) + "src/setup/res/";
+  const std::string res = "Z:" QLX_SETUP_RES "/";
   const struct {
     const char* Name;
     int Width, Height;
