@@ -444,6 +444,22 @@ TEST(FolderRule, RefusesWhatCanNeverHoldTheProductAndSaysWhy) {
             "The installation folder is not valid: C:Tessel (not a full path).");
 }
 
+TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamage) {
+  mx::TmxStorage store(nullptr);
+  auto* item = static_cast<mx::TmxStoredItem*>(store.StoredItems()->Add());
+  rtl::TMemoryStream content;
+  content.WriteBuffer("abc", 3);
+  item->LoadFromStream(&content);
+  try {
+    VerifyPayload(store);
+    ADD_FAILURE() << "no error raised";
+  } catch (const rtl::Exception& error) {
+    EXPECT_EQ(error.Message(), "The setup program is damaged (mxStoredItem1). Nothing was "
+                               "changed; please download it again.");
+  }
+  EXPECT_EQ(LongestFileName(store), 0u);
+}
+
 } // namespace
 
 TEST_F(StartActionTest, RefusedFolderAndDamagedPayloadChangeNothingButUninstallGoesOn) {
