@@ -3,9 +3,13 @@
 include_guard(GLOBAL)
 
 #   qlx_setup_variant(<target> [EXCLUDE_FROM_ALL] [DROP <file name>]
-#                     [REPLACE <file name> WITH <file>])
+#                     [REPLACE <file name> WITH <file>] [FORMS <library>])
+# FORMS links another build of the program's forms than qlx_setup_forms.
 function(qlx_setup_variant name)
-  cmake_parse_arguments(V "EXCLUDE_FROM_ALL" "DROP;REPLACE;WITH" "" ${ARGN})
+  cmake_parse_arguments(V "EXCLUDE_FROM_ALL" "DROP;REPLACE;WITH;FORMS" "" ${ARGN})
+  if(NOT V_FORMS)
+    set(V_FORMS qlx_setup_forms)
+  endif()
   set(QLX_PAYLOAD_VARIANT ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/PayloadVariant.cmake)
   set(QLX_SETUP_SRC ${PROJECT_SOURCE_DIR}/src/setup)
   # The form tool that src/setup builds for the build machine.
@@ -47,7 +51,7 @@ function(qlx_setup_variant name)
     set(exclude EXCLUDE_FROM_ALL)
   endif()
   add_executable(${name} WIN32 ${exclude} ${sources} ${dir}/${name}.rc)
-  target_link_libraries(${name} PRIVATE qlx_setup_forms)
+  target_link_libraries(${name} PRIVATE ${V_FORMS})
   # Linked as the shipped program is, so that only the payload differs.
   foreach(property LINK_OPTIONS INTERPROCEDURAL_OPTIMIZATION)
     get_target_property(value QLXT3SE_Setup ${property})

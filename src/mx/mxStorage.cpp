@@ -133,14 +133,19 @@ void TmxStoredItem::LoadFromStream(TStream* source) {
   OnAfterLoad(this);
 }
 
-void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) {
-  rtl::TReadOnlyMemoryStream stored = Stored();
-  if (FCompression == TCompressionLevel::clNone || stored.Size() == 0) {
-    if (stored.Size() != 0)
-      dest.CopyFrom(stored, 0);
-    return;
-  }
-  TDecompressionStream unzip(stored);
+namespace {
+
+// Takes every byte written and keeps none.
+class TDiscardStream : public TStream {
+public:
+  int32_t Read(void*, int32_t) override { throw rtl::EReadError(rtl::SReadError); }
+  int32_t Write(const void*, int32_t count) override { return count; }
+  int64_t Seek(int64_t, rtl::TSeekOrigin) override { return 0; }
+};
+
+// The content behind the length prefix; with checkEnd, the content must be
+// all the stream holds and zlib must have checked the stream's trailer.
+void CopyContent(TDecompressionStream& unzip, TStream& dest, bool checkEnd) {
   uint8_t prefix[4];
   unzip.ReadBuffer(prefix, 4);
   const int32_t length = static_cast<int32_t>(
@@ -150,15 +155,39 @@ void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) {
     throw rtl::EReadError(rtl::Format("Invalid stored content length (%d)", length));
   if (length != 0)
     dest.CopyFrom(unzip, length);
-  if (checkEnd) {
-    // The content must be all the stream holds, and zlib must have checked
-    // the stream's trailer.
-    uint8_t extra;
-    if (unzip.Read(&extra, 1) != 0)
-      throw rtl::ECompressionError(rtl::SZLibError);
-    if (!unzip.AtStreamEnd())
-      throw rtl::EReadError(rtl::SReadError);
+  if (!checkEnd)
+    return;
+  uint8_t extra;
+  if (unzip.Read(&extra, 1) != 0)
+    throw rtl::ECompressionError(rtl::SZLibError);
+  if (!unzip.AtStreamEnd())
+    throw rtl::EReadError(rtl::SReadError);
+}
+
+} // namespace
+
+void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) const {
+  rtl::TReadOnlyMemoryStream stored = Stored();
+  if (FCompression == TCompressionLevel::clNone || stored.Size() == 0) {
+    if (stored.Size() != 0)
+      dest.CopyFrom(stored, 0);
+    return;
   }
+  TDecompressionStream unzip(stored);
+  CopyContent(unzip, dest, checkEnd);
+}
+
+void TmxStoredItem::Verify() const {
+  rtl::TReadOnlyMemoryStream stored = Stored();
+  if (FCompression == TCompressionLevel::clNone || stored.Size() == 0)
+    return;
+  {
+    TDecompressionStream unzip(stored);
+    TDiscardStream discard;
+    CopyContent(unzip, discard, true);
+  } // gives back the input read beyond the stream's end
+  if (stored.Position() != stored.Size())
+    throw rtl::ECompressionError(rtl::SZLibError);
 }
 
 void TmxStoredItem::SaveToStream(TStream* dest) {

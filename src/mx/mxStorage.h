@@ -58,6 +58,11 @@ public:
   void SaveToStream(rtl::TStream* dest);
   // Replaces the file at path only once the whole content is out and checked.
   void ExtractToFile(const std::string& path);
+  // Reads the content the way ExtractToFile does, writing it nowhere: raises
+  // what extraction would raise for damaged data, and also when anything
+  // follows the zlib stream. Data stored without compression has nothing to
+  // check.
+  void Verify() const;
 
   // The "StoredItem" record: a 4-byte data length, then the data.
   void ReadStoredItem(rtl::TStream& record);
@@ -77,7 +82,7 @@ protected:
 
 private:
   bool StoreIsLoading() const;
-  void SaveContent(rtl::TStream& dest, bool checkEnd);
+  void SaveContent(rtl::TStream& dest, bool checkEnd) const;
   // The stored data where it lies, for reading.
   rtl::TReadOnlyMemoryStream Stored() const;
   void ReleaseData();

@@ -1,11 +1,16 @@
 #include "Unit1.h"
 
+#include <sddl.h>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "Unit2.h"
 #include "Unit3.h"
+#include "rtl/SysUtils.h"
 #include "ui/Application.h"
+#include "ui/WinHandles.h"
 
 namespace setup {
 
@@ -42,14 +47,41 @@ std::string WithoutDelimiter(const std::string& folder) {
   return !folder.empty() && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
 }
 
+namespace {
+
+// A security descriptor made from its text form, freed as the system asks.
+class TSecurityDescriptor {
+public:
+  explicit TSecurityDescriptor(const char* rules) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(rules, SDDL_REVISION_1, &FDescriptor,
+                                                              nullptr))
+      throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
+  }
+  ~TSecurityDescriptor() { LocalFree(FDescriptor); }
+  TSecurityDescriptor(const TSecurityDescriptor&) = delete;
+  TSecurityDescriptor& operator=(const TSecurityDescriptor&) = delete;
+  PSECURITY_DESCRIPTOR Get() const { return FDescriptor; }
+
+private:
+  PSECURITY_DESCRIPTOR FDescriptor = nullptr;
+};
+
+} // namespace
+
+TCreateDirectoryProc CreateDirectoryProc = &CreateDirectoryA;
+
 void ForceDirectories(const std::string& folder) {
   if (folder.empty())
     throw rtl::Exception("Unable to create directory");
+  // The product's library is loaded by every user's shell: a folder made
+  // under a drive root would let any user replace it.
+  const TSecurityDescriptor rules(SFolderSecurityRules);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, rules.Get(), FALSE};
   // Every parent first; those that exist already refuse silently.
   for (size_t at = folder.find('\\'); at != std::string::npos; at = folder.find('\\', at + 1))
     if (at > 0 && folder[at - 1] != ':' && folder[at - 1] != '\\')
-      CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
-  CreateDirectoryA(folder.c_str(), nullptr);
+      CreateDirectoryProc(folder.substr(0, at).c_str(), &attributes);
+  CreateDirectoryProc(folder.c_str(), &attributes);
 }
 
 TExitWindowsProc ExitWindowsProc = &ExitWindowsEx;
@@ -61,15 +93,24 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Whether two paths name the same file: compared whole and without regard to
-// case, as the file system compares them.
-bool SamePath(const std::string& a, const std::string& b) {
-  const auto full = [](const std::string& path) {
-    char buffer[MAX_PATH * 2] = {};
-    const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-    return n == 0 || n >= sizeof buffer ? path : std::string(buffer, n);
-  };
-  return !a.empty() && lstrcmpiA(full(a).c_str(), full(b).c_str()) == 0;
+// Read-only access to a file's identity; sharing everything, so that a file
+// in use can be looked at too.
+ui::THandle OpenForIdentity(const std::string& path) {
+  const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return ui::THandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  const ui::THandle file = OpenForIdentity(path);
+  return file && GetFileInformationByHandle(file.Get(), &info);
+}
+
+// The name shown for a damaged item: its file name, or the item's own name
+// when it has none.
+std::string ItemLabel(const mx::TmxStoredItem& item) {
+  return item.FileName().empty() ? item.Name() : item.FileName();
 }
 
 // The folder of a library path, keeping its trailing delimiter.
@@ -130,6 +171,37 @@ bool IsNtPlatform() {
 }
 
 } // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return FileIdentity(a, first) && FileIdentity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+void VerifyPayload(const mx::TmxStorage& storage) {
+  const int count = storage.StoredItems()->Count();
+  for (int i = 0; i < count; ++i) {
+    const mx::TmxStoredItem& item = *storage.GetStoredItem(i);
+    bool sound = IsUsableFileName(item.FileName());
+    try {
+      if (sound)
+        item.Verify();
+    } catch (const std::exception&) {
+      sound = false;
+    }
+    if (!sound)
+      throw rtl::Exception(rtl::Format(SDamagedSetup, ItemLabel(item).c_str()));
+  }
+}
+
+size_t LongestFileName(const mx::TmxStorage& storage) {
+  size_t longest = 0;
+  for (int i = 0; i < storage.StoredItems()->Count(); ++i)
+    longest = std::max(longest, storage.GetStoredItem(i)->FileName().size());
+  return longest;
+}
 
 bool RestartWindows(uint32_t flags) {
   if (IsNtPlatform())
@@ -281,6 +353,8 @@ void TForm1::Image1Click(rtl::TObject*) {
 
 void TForm1::Button14Click(rtl::TObject*) {
   const TControlsDisabled busy({Button13, Button14, Button15});
+  if ((RadioButton1->Checked() || RadioButton2->Checked()) && !InstallCanStart())
+    return;
   const std::string installedFolder = UnregisterExisting();
   if (RadioButton1->Checked() || RadioButton2->Checked()) {
     Install();
@@ -294,6 +368,18 @@ void TForm1::Button14Click(rtl::TObject*) {
     }
     Uninstall(installedFolder);
   }
+}
+
+bool TForm1::InstallCanStart() {
+  const std::string problem = InstallFolderProblem(Edit1->Text(), LongestFileName(*mxStorage1));
+  if (!problem.empty()) {
+    ui::Application->MessageBox(InvalidFolderText(Edit1->Text(), problem));
+    return false;
+  }
+#ifndef QLX_UNCHECKED_PAYLOAD // the install benchmark's baseline only
+  VerifyPayload(*mxStorage1);
+#endif
+  return true;
 }
 
 std::string TForm1::UnregisterExisting() {
@@ -325,7 +411,7 @@ void TForm1::Install() {
   RegisterServer(AnsiToWide(library));
   // regsvr32 reports nothing: a library it could not register would be
   // recorded and shown as installed, yet never reached by the shell.
-  if (!SamePath(WideToAnsi(GetInstalledServerPath()), library)) {
+  if (!SameFile(WideToAnsi(GetInstalledServerPath()), library)) {
     ui::Application->MessageBox(SInstallFailed);
     ui::Application->Terminate();
     return;
@@ -353,7 +439,11 @@ void TForm1::WriteUninstallRecord(const std::string& folder) {
 void TForm1::Uninstall(const std::string& installedFolder) {
   const int count = mxStorage1->StoredItems()->Count();
   for (int i = 0; i < count; ++i) {
-    const std::string path = installedFolder + mxStorage1->GetStoredItem(i)->FileName();
+    const std::string& name = mxStorage1->GetStoredItem(i)->FileName();
+    // Only a name that stays inside the folder; nothing outside it is ours.
+    if (!IsUsableFileName(name))
+      continue;
+    const std::string path = installedFolder + name;
     if (DeleteFileA(path.c_str()) || !FileExists(path))
       continue;
     ui::Application->MessageBox(AccessDeniedText(path));

@@ -38,8 +38,32 @@ std::string AccessDeniedText(const std::string& path);
 std::string WithDelimiter(const std::string& folder);
 std::string WithoutDelimiter(const std::string& folder);
 // Creates the folder and its missing parents; raises "Unable to create
-// directory" for an empty name, other failures show up later.
+// directory" for an empty name, other failures show up later. Each folder it
+// creates gets FolderSecurityRules, not its parent's; folders that exist
+// stay as they are.
 void ForceDirectories(const std::string& folder);
+// The program files folder's rules, kept from the parent: full control for
+// SYSTEM and Administrators, read and execute for Users, for the folder and
+// everything in it.
+inline constexpr const char* SFolderSecurityRules =
+    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+// The system's folder creation, replaceable so that a test can see the
+// security asked for where Wine keeps none.
+using TCreateDirectoryProc = BOOL(WINAPI*)(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
+extern TCreateDirectoryProc CreateDirectoryProc;
+
+// Whether two paths name one existing file, by volume and file index rather
+// than spelling; false when either cannot be opened.
+bool SameFile(const std::string& a, const std::string& b);
+
+inline constexpr const char* SDamagedSetup =
+    "The setup program is damaged (%s). Nothing was changed; please download it again.";
+// Raises the damaged-setup error for the first stored item whose data
+// extraction would fail on, or whose file name it may not use.
+void VerifyPayload(const mx::TmxStorage& storage);
+// The longest file name of the stored items.
+size_t LongestFileName(const mx::TmxStorage& storage);
 
 // The system's shutdown request, replaceable so that a test can see the flags
 // without ending the session it runs in.
@@ -97,8 +121,11 @@ protected:
   void Loaded() override;
 
 private:
-  // The steps of "Start". The first returns the installed folder, with its
+  // The steps of "Start". The first checks, before anything is changed,
+  // what an install would otherwise find out only halfway; false after it
+  // showed why not. The second returns the installed folder, with its
   // trailing delimiter, or empty when no library is registered.
+  bool InstallCanStart();
   std::string UnregisterExisting();
   void Install();
   void Uninstall(const std::string& installedFolder);

@@ -159,13 +159,40 @@ protected:
   void SetUp() override { ResetProduct(Folders()); }
   void TearDown() override { ResetProduct(Folders()); }
   static std::vector<std::string> Folders() {
-    return {DefaultFolder(), kRoot, kDiskFolder, kFiller};
+    return {DefaultFolder(), kRoot, kDiskFolder, kFiller, "C:\\Decoy"};
   }
 };
 
 using Lifecycle = Scenario;
 using Uninstall = Scenario;
 using Failures = Scenario;
+using Trust = Scenario;
+
+// A copy of the setup program's bytes with one byte flipped in the middle of
+// the named stored item's data; empty when the item's record is not found.
+std::string FlipInStoredItem(std::string exe, const std::string& fileName) {
+  // The property's name and its short string value, each with its length.
+  const std::string name =
+      std::string(1, '\x08') + "FileName" + '\x06' + static_cast<char>(fileName.size()) + fileName;
+  const size_t item = exe.find(name);
+  const size_t record = item == std::string::npos ? item : exe.find("\x0aStoredItem\x0a", item);
+  if (record == std::string::npos)
+    return {};
+  // vaBinary's length, then the item's own length, then the zlib stream.
+  const size_t at = record + 12 + 4;
+  uint32_t size = 0;
+  for (int i = 3; i >= 0; --i)
+    size = (size << 8) | static_cast<unsigned char>(exe[at + static_cast<size_t>(i)]);
+  if (exe[at + 4] != '\x78' || size < 64)
+    return {};
+  exe[at + 4 + size / 2] ^= 0x55;
+  return exe;
+}
+
+// The page's buttons come back a moment after a box of "Start" has gone.
+bool ClickWhenReady(HWND wizard, const std::string& text) {
+  return WaitUntil([&] { return Click(wizard, text); }, 10);
+}
 
 TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
   const std::string standard = DefaultFolder();
@@ -419,6 +446,116 @@ TEST_F(Failures, RegistrationToolThatFails) {
 
   EXPECT_EQ(Installed(folder, "QLX_Tessel_3.dll"), Payload("sqlite3.dll")) << "the stand-in";
   ExpectNothingRecorded();
+}
+
+TEST_F(Trust, RefusedMachineValuesOfferANewInstallAndTouchNoDecoy) {
+  const std::string decoy = "C:\\Decoy";
+  MakeFolders(decoy);
+  for (const char* name : kProductFiles)
+    WriteBytes(decoy + "\\" + name, std::string("someone else's ") + name);
+  const std::string machineKey = std::string("Software\\Classes\\") + SServerKey;
+  const std::string folder = kRoot + "\\Made\\QLXT3SE";
+  const char* const refused[] = {"QLX_Tessel_3.dll", "C:QLX_Tessel_3.dll", "C:\\Decoy\\other.dll",
+                                 "C:\\Decoy\\..\\Decoy\\QLX_Tessel_3.dll"};
+  for (const char* value : refused) {
+    SCOPED_TRACE(value);
+    SetRegistryString(HKEY_LOCAL_MACHINE, machineKey, "", value);
+    TSetupProcess setup(Program(QLX_SETUP_EXE));
+    const HWND w = setup.Wizard();
+    REQUIRE(w);
+    REQUIRE(Click(w, "Next") && Click(w, "I agree") && Click(w, "Next"));
+    EXPECT_TRUE(Checked(Visible(w, SNewInstall)));
+    EXPECT_TRUE(IsWindowEnabled(Visible(w, SNewInstall)));
+    EXPECT_FALSE(IsWindowEnabled(Visible(w, SReinstall)));
+    EXPECT_FALSE(IsWindowEnabled(Visible(w, SUninstall)));
+    if (value != refused[3]) {
+      EXPECT_TRUE(Click(w, "Exit"));
+      EXPECT_EQ(setup.WaitExit(30), 0);
+      continue;
+    }
+    // "Start" unregisters nothing and deletes nothing of the decoy's.
+    REQUIRE(Click(w, "Next"));
+    SetFolder(w, folder);
+    REQUIRE(Click(w, "Next"));
+    REQUIRE(PostClick(w, "Start"));
+    const TOutcome outcome = AwaitOutcome(setup);
+    EXPECT_FALSE(outcome.Box) << "no shell notice: " << outcome.Box.Text;
+    REQUIRE(outcome.Page == "finish");
+    ExpectInstalled(folder);
+    FinishWithoutRestart(setup);
+  }
+  for (const char* name : kProductFiles)
+    EXPECT_EQ(Installed(decoy, name), std::string("someone else's ") + name);
+  EXPECT_EQ(FolderEntries(decoy).size(), 4u);
+}
+
+TEST_F(Trust, DamagedCopyAndBadFoldersChangeNothingAndTheUninstallStillRuns) {
+  const std::string folder = kRoot + "\\Installed\\QLXT3SE";
+  REQUIRE(InstallNew(QLX_SETUP_EXE, folder));
+  const TProductState installed = ProductState(folder);
+  const std::string damaged = kRoot + "\\damaged setup.exe";
+  const std::string bytes =
+      FlipInStoredItem(ReadBytes(Program(QLX_SETUP_EXE)).value_or(""), "uninstall.exe");
+  REQUIRE(!bytes.empty());
+  WriteBytes(damaged, bytes);
+  TProgram shell("\"" + WindowsPath(QLX_HELPER) + "\" --progman");
+  REQUIRE(WaitUntil([&] { return WindowOfProcess("Progman", shell.Id()) != nullptr; }, 60));
+
+  TSetupProcess setup(damaged);
+  const HWND w = setup.Wizard();
+  REQUIRE(w);
+  const std::string elsewhere = kRoot + "\\Elsewhere\\QLXT3SE";
+  REQUIRE(WalkToConfirmation(w, SReinstall, elsewhere));
+  REQUIRE(PostClick(w, "Start"));
+  TOutcome outcome = AwaitOutcome(setup);
+  EXPECT_EQ(outcome.Box.Text, "The setup program is damaged (uninstall.exe). Nothing was changed; "
+                              "please download it again.");
+  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(Page(w), "confirmation");
+
+  const std::pair<std::string, std::string> bad[] = {
+      {"Tessel", "not a full path"},
+      {"C:Tessel", "not a full path"},
+      {kRoot + "\\a|b", "a name holds a character that is not allowed"},
+      {kRoot + "\\a\x01"
+               "b",
+       "a name holds a character that is not allowed"},
+      {kRoot + "\\CON\\QLXT3SE", "CON is a device name"},
+      {kRoot + "\\nul.txt", "nul.txt is a device name"},
+      {kRoot + "\\Tessel.", "a name ends in a dot or a blank"},
+      {kRoot + "\\Tessel \\QLXT3SE", "a name ends in a dot or a blank"},
+      {kRoot + "\\" + std::string(240, 'x'), "too long"},
+  };
+  for (const auto& [text, reason] : bad) {
+    REQUIRE(ClickWhenReady(w, "Back"));
+    SetFolder(w, text);
+    REQUIRE(Click(w, "Next"));
+    REQUIRE(PostClick(w, "Start"));
+    outcome = AwaitOutcome(setup);
+    ExpectPlainBox(outcome.Box,
+                   "The installation folder is not valid: " + text + " (" + reason + ").");
+    REQUIRE(PressOk(outcome.Box));
+    EXPECT_EQ(Page(w), "confirmation") << text;
+  }
+  EXPECT_TRUE(ProductState(folder) == installed) << "registered, recorded and byte for byte";
+  EXPECT_EQ(RegisteredLibrary(), folder + "\\QLX_Tessel_3.dll");
+  EXPECT_TRUE(shell.Running()) << "no shell ended";
+  EXPECT_EQ(FolderEntries(kRoot), (std::vector<std::string>{"Installed", "damaged setup.exe"}));
+
+  // The uninstall needs none of the payload's data.
+  REQUIRE(ClickWhenReady(w, "Back") && ClickWhenReady(w, "Back"));
+  REQUIRE(ClickWhenReady(w, SUninstall) && ClickWhenReady(w, "Next"));
+  REQUIRE(PostClick(w, "Start"));
+  outcome = AwaitOutcome(setup);
+  ExpectPlainBox(outcome.Box, SShellNotice);
+  REQUIRE(PressOk(outcome.Box));
+  outcome = AwaitOutcome(setup);
+  ExpectPlainBox(outcome.Box, "Uninstall successfull");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(setup.WaitExit(30), 0);
+  EXPECT_FALSE(FolderExists(folder));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
 }
 
 } // namespace

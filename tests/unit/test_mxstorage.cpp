@@ -512,6 +512,13 @@ TEST_F(Extract, FailuresKeepTheEarlierFile) {
     SCOPED_TRACE(c.What);
     WriteFile(path, old);
     SetData(c.Data);
+    // The check before an install finds what extraction would.
+    try {
+      Item->Verify();
+      ADD_FAILURE() << "Verify found nothing";
+    } catch (const rtl::Exception& e) {
+      EXPECT_EQ(c.Message, e.Message());
+    }
     try {
       Item->ExtractToFile(path);
       ADD_FAILURE() << "no error";
@@ -527,6 +534,27 @@ TEST_F(Extract, FailuresKeepTheEarlierFile) {
     EXPECT_THROW(Item->ExtractToFile(path), rtl::Exception);
     EXPECT_EQ(0u, FilesInDir());
   }
+}
+
+TEST_F(Extract, VerifyPassesSoundDataAndRefusesAnythingAfterTheStream) {
+  const auto good = Bytes(Item->Data());
+  EXPECT_NO_THROW(Item->Verify());
+  auto trailing = good;
+  trailing.push_back(0);
+  SetData(trailing);
+  EXPECT_THROW(Item->Verify(), rtl::ECompressionError);
+  // Content beyond what the prefix announces.
+  std::vector<uint8_t> plain = {2, 0, 0, 0, 'a', 'b', 'c'};
+  std::vector<uint8_t> shortPrefix(64);
+  uLongf n = static_cast<uLongf>(shortPrefix.size());
+  compress(shortPrefix.data(), &n, plain.data(), static_cast<uLong>(plain.size()));
+  shortPrefix.resize(n);
+  SetData(shortPrefix);
+  EXPECT_THROW(Item->Verify(), rtl::ECompressionError);
+  // Uncompressed data carries nothing to check.
+  Item->SetCompression(TCompressionLevel::clNone);
+  SetData(trailing);
+  EXPECT_NO_THROW(Item->Verify());
 }
 
 TEST_F(Extract, SaveToStreamStopsAtThePrefixAndReportsShortData) {

@@ -2,6 +2,11 @@
 // the real regsvr32 and the sample product's files.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -401,3 +406,97 @@ TEST_F(StartActionTest, FinishWithRestartLaterEndsWithoutARequest) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FolderRule, RefusesWhatCanNeverHoldTheProductAndSaysWhy) {
+  for (const char* good :
+       {"C:\\Program Files\\QLXT3SE", "C:\\Folder With Blanks\\QLXT3SE\\", "C:\\", "D:\\a\\\\b",
+        "\\\\server\\share", "\\\\server\\share\\QLXT3SE\\", "C:/Program Files/QLXT3SE"})
+    EXPECT_EQ(InstallFolderProblem(good, 16), "") << good;
+  const std::string longest = "C:\\" + std::string(242 - 3, 'x');
+  EXPECT_EQ(InstallFolderProblem(longest, 16), "");
+  EXPECT_EQ(InstallFolderProblem(longest + "\\", 16), "") << "the delimiter is not counted twice";
+  // The kinds a user meets are shown through the program; these are the edges.
+  const std::pair<std::string, std::string> bad[] = {
+      {"\\Tessel", "not a full path"},
+      {"\\\\server", "not a full path"},
+      {"\\\\server\\\\share", "not a full path"},
+      {"C:\\a:b", "a name holds a character that is not allowed"},
+      {"C:\\COM1", "COM1 is a device name"},
+      {"C:\\x\\lpt9.log", "lpt9.log is a device name"},
+      {"C:\\..\\QLXT3SE", "a name ends in a dot or a blank"},
+      {longest + "x", "too long"},
+  };
+  for (const auto& [folder, reason] : bad)
+    EXPECT_EQ(InstallFolderProblem(folder, 16), reason) << folder;
+  EXPECT_EQ(InstallFolderProblem("C:\\" + std::string(245, 'x'), 1), "too long")
+      << "room for an 8.3 name in the folder";
+  EXPECT_EQ(InvalidFolderText("C:Tessel", "not a full path"),
+            "The installation folder is not valid: C:Tessel (not a full path).");
+}
+
+TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamage) {
+  mx::TmxStorage store(nullptr);
+  auto* item = static_cast<mx::TmxStoredItem*>(store.StoredItems()->Add());
+  rtl::TMemoryStream content;
+  content.WriteBuffer("abc", 3);
+  item->LoadFromStream(&content);
+  try {
+    VerifyPayload(store);
+    ADD_FAILURE() << "no error raised";
+  } catch (const rtl::Exception& error) {
+    EXPECT_EQ(error.Message(), "The setup program is damaged (mxStoredItem1). Nothing was "
+                               "changed; please download it again.");
+  }
+  EXPECT_EQ(LongestFileName(store), 0u);
+}
+
+} // namespace
+
+std::string DaclText(PSECURITY_DESCRIPTOR descriptor) {
+  LPSTR sddl = nullptr;
+  if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                         descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr))
+    return "<none>";
+  std::string text = sddl;
+  LocalFree(sddl);
+  return text;
+}
+
+// Each folder creation and the rules it asked for, by path.
+std::map<std::string, std::string> GCreated;
+
+BOOL WINAPI RecordCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  const BOOL created = CreateDirectoryA(path, attributes);
+  if (created)
+    GCreated[path] = DaclText(attributes ? attributes->lpSecurityDescriptor : nullptr);
+  return created;
+}
+
+// This Wine (Debian's 8.0) keeps no security of its own for a folder and
+// makes one up from the Unix mode bits: what the setup asks of the system is
+// what can be seen.
+TEST_F(StartActionTest, OnlyTheFoldersItCreatesAskForTheProtectedRules) {
+  const std::string rules = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+  const std::string made = FRoot + "\\Made", folder = made + "\\QLXT3SE";
+  GCreated.clear();
+  CreateDirectoryProc = &RecordCreateDirectory;
+  ForceDirectories(folder);
+  CreateDirectoryProc = &CreateDirectoryA;
+  EXPECT_EQ(GCreated, (std::map<std::string, std::string>{{made, rules}, {folder, rules}}));
+}
+
+TEST_F(StartActionTest, SameFileComparesIdentityNotSpelling) {
+  const std::string file = FRoot + "\\Long File Name.dll";
+  WriteText(file, "x");
+  WriteText(FRoot + "\\other.dll", "x");
+  char shortName[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameA(file.c_str(), shortName, sizeof shortName), 0u);
+  ASSERT_NE(std::string(shortName), file);
+  EXPECT_TRUE(SameFile(shortName, file));
+  EXPECT_TRUE(SameFile(FRoot + "\\.\\LONG FILE NAME.DLL", file));
+  EXPECT_FALSE(SameFile(FRoot + "\\other.dll", file)) << "same content, another file";
+  EXPECT_FALSE(SameFile(FRoot + "\\missing.dll", file));
+  EXPECT_FALSE(SameFile("", file));
+}
