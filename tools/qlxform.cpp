@@ -173,11 +173,18 @@ int Extract(const std::string& fileName, const std::string& dir) {
   rtl::TStreamView form(file, span.Offset, span.Size);
   TFormHost host(nullptr);
   LoadStores(form, host);
+  // Loading took only names that stay inside a folder, but an item that was
+  // never named has nothing to be written as: refused before anything is.
+  for (mx::TmxStorage* store : StoresOf(host))
+    for (int i = 0; i < store->StoredItems()->Count(); ++i)
+      if (!mx::IsPlainFileName(store->GetStoredItem(i)->FileName()))
+        throw rtl::EFilerError(rtl::Format("Stored item %s of %s has no file name",
+                                           store->GetStoredItem(i)->Name().c_str(),
+                                           store->Name().c_str()));
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec)
     throw TToolError{dir, ec.message()};
-  // Loading took only bare file names, so every path stays inside dir.
   for (mx::TmxStorage* store : StoresOf(host))
     for (int i = 0; i < store->StoredItems()->Count(); ++i) {
       mx::TmxStoredItem* item = store->GetStoredItem(i);
