@@ -4,12 +4,14 @@
 #include "Streams.h"
 #include "SysUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace rtl {
 
@@ -602,7 +604,10 @@ private:
   int64_t ParseIntegerToken();
   TFormValue ParseFunction(const std::string& word);
   TFormValue ParseString(const std::string& prefix);
-  std::string ParseByteString(); // joined pieces, codes 0..255
+  std::string ParseByteString();                 // joined pieces, codes 0..255
+  std::vector<TStringPiece> ParseStringPieces(); // quoted texts and codes, joined by +
+  std::string BytesOf(const std::vector<TStringPiece>& pieces);
+  std::u16string UnitsOf(const std::vector<TStringPiece>& pieces); // texts as UTF-8
   TFormValue ParseFile();
   TFormValue ParseFloatArg(TValueType type);
   TFormValue ParseCurrencyArg();
@@ -854,64 +859,76 @@ TFormValue TFormParser::ParseFunction(const std::string& word) {
   return v;
 }
 
-std::string TFormParser::ParseByteString() {
-  std::string out;
+std::vector<TStringPiece> TFormParser::ParseStringPieces() {
+  std::vector<TStringPiece> pieces;
   while (true) {
     if (FToken.Kind != TTokenKind::tkString)
       Error("String expected but " + Describe() + " found");
-    for (const auto& piece : FToken.Pieces) {
-      if (!piece.IsCode) {
-        out += piece.Text;
-      } else if (piece.Code > 255) {
-        Error(Format("Character code #%u out of range", piece.Code));
-      } else {
-        out += static_cast<char>(piece.Code);
-      }
-    }
+    pieces.insert(pieces.end(), FToken.Pieces.begin(), FToken.Pieces.end());
     Advance();
     if (!IsSymbol('+'))
-      return out;
+      return pieces;
     Advance();
   }
 }
 
-TFormValue TFormParser::ParseString(const std::string& prefix) {
-  if (!SameText(prefix, "w")) {
-    const std::string bytes = ParseByteString();
-    if (SameText(prefix, "utf8")) {
-      TFormValue v = TFormValue::Of(TValueType::vaUTF8String);
-      v.Str = bytes;
-      return v;
+std::string TFormParser::BytesOf(const std::vector<TStringPiece>& pieces) {
+  std::string out;
+  for (const auto& piece : pieces) {
+    if (!piece.IsCode)
+      out += piece.Text;
+    else if (piece.Code > 255)
+      Error(Format("Character code #%u out of range", piece.Code));
+    else
+      out += static_cast<char>(piece.Code);
+  }
+  return out;
+}
+
+std::u16string TFormParser::UnitsOf(const std::vector<TStringPiece>& pieces) {
+  std::u16string units;
+  for (const auto& piece : pieces) {
+    if (piece.IsCode) {
+      if (piece.Code > 0xFFFF)
+        Error(Format("Character code #%u out of range", piece.Code));
+      units += static_cast<char16_t>(piece.Code);
+      continue;
     }
-    if (SameText(prefix, "ident"))
-      return TFormValue::Ident(bytes);
-    TFormValue v = TFormValue::String(bytes);
-    if (SameText(prefix, "long"))
-      v.Type = TValueType::vaLString;
+    const std::u16string decoded = Utf8ToWide(piece.Text);
+    if (WideToUtf8(decoded) != piece.Text)
+      Error("Wide string text is not valid UTF-8");
+    units += decoded;
+  }
+  return units;
+}
+
+std::string TFormParser::ParseByteString() {
+  return BytesOf(ParseStringPieces());
+}
+
+TFormValue TFormParser::ParseString(const std::string& prefix) {
+  const std::vector<TStringPiece> pieces = ParseStringPieces();
+  // A plain string that needs a code beyond a byte is a wide string, as
+  // forms are commonly written.
+  const bool wide =
+      SameText(prefix, "w") ||
+      (prefix.empty() && std::any_of(pieces.begin(), pieces.end(), [](const TStringPiece& p) {
+         return p.IsCode && p.Code > 255;
+       }));
+  if (wide)
+    return TFormValue::WideString(UnitsOf(pieces));
+  const std::string bytes = BytesOf(pieces);
+  if (SameText(prefix, "utf8")) {
+    TFormValue v = TFormValue::Of(TValueType::vaUTF8String);
+    v.Str = bytes;
     return v;
   }
-  std::u16string units;
-  while (true) {
-    if (FToken.Kind != TTokenKind::tkString)
-      Error("String expected but " + Describe() + " found");
-    for (const auto& piece : FToken.Pieces) {
-      if (piece.IsCode) {
-        if (piece.Code > 0xFFFF)
-          Error(Format("Character code #%u out of range", piece.Code));
-        units += static_cast<char16_t>(piece.Code);
-        continue;
-      }
-      const std::u16string decoded = Utf8ToWide(piece.Text);
-      if (WideToUtf8(decoded) != piece.Text)
-        Error("Wide string text is not valid UTF-8");
-      units += decoded;
-    }
-    Advance();
-    if (!IsSymbol('+'))
-      break;
-    Advance();
-  }
-  return TFormValue::WideString(std::move(units));
+  if (SameText(prefix, "ident"))
+    return TFormValue::Ident(bytes);
+  TFormValue v = TFormValue::String(bytes);
+  if (SameText(prefix, "long"))
+    v.Type = TValueType::vaLString;
+  return v;
 }
 
 TFormValue TFormParser::ParseFile() {

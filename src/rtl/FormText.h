@@ -22,6 +22,7 @@
 //                                joined by +; vaString up to 255 bytes, else vaLString
 //   long'abc'                    vaLString however short
 //   w'abc'#8364                  vaWString: #n is a UTF-16 unit, quoted text is UTF-8
+//   'Wide '#1046#8364            vaWString too: a plain string with a code above 255
 //   utf8'abc'#195#169            vaUTF8String: #n is a byte
 //   clMax  ident'my name'        identifier; the quoted form for odd names and for
 //                                the words True, False, nil and file

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -202,6 +204,25 @@ TEST(FormText, ObjectHeadsSayEveryPrefix) {
   }
 }
 
+// A plain string with a code beyond a byte is a wide string, as forms are
+// commonly written; codes up to 255 keep it a byte string.
+TEST(FormText, PlainStringWithWideCodeIsWide) {
+  const TFormObject form = TextToForm("object A: T\n"
+                                      "  X = 'Wide '#1046#8364\n"
+                                      "  Y = 'a' +\n    #300\n"
+                                      "  Z = 'b'#255\n"
+                                      "end");
+  const auto& x = Value(form, "X");
+  EXPECT_EQ(TFormValue::WideString(u"Wide \u0416\u20AC"), x);
+  EXPECT_EQ(TFormValue::WideString(u"a\u012C"), Value(form, "Y"));
+  EXPECT_EQ(TFormValue::String("b\xFF"), Value(form, "Z"));
+  const std::vector<uint8_t> bytes = WriteForm(form);
+  const std::vector<uint8_t> tagged = {0x12, 7,   0, 0,   0, 'W',  0,    'i',  0,   'd',
+                                       0,    'e', 0, ' ', 0, 0x16, 0x04, 0xAC, 0x20};
+  EXPECT_NE(bytes.end(), std::search(bytes.begin(), bytes.end(), tagged.begin(), tagged.end()));
+  ExpectStableRoundTrip(form);
+}
+
 TEST(FormText, DumpAndCompileRoundTripEveryTag) {
   ExpectStableRoundTrip(formsamples::AllTagsForm());
   const std::string text = FormToText(formsamples::AllTagsForm());
@@ -277,7 +298,9 @@ TEST(FormText, ErrorsNameTheLine) {
   EXPECT_EQ("Line 1: End of text expected but 'object' found",
             ParseError("object A: T end object B: T end"));
   EXPECT_EQ("Line 2: 40000 does not fit i16", ParseError("object A: T\n X = i16(40000) end"));
-  EXPECT_EQ("Line 1: Character code #300 out of range", ParseError("object A: T X = #300 end"));
+  EXPECT_EQ("Line 1: Character code #300 out of range", ParseError("object A: T X = long#300 end"));
+  EXPECT_EQ("Line 1: Character code #70000 out of range",
+            ParseError("object A: T X = 'a'#70000 end"));
   EXPECT_EQ("Line 1: Character code #70000 out of range",
             ParseError("object A: T X = w#70000 end"));
   EXPECT_EQ("Line 1: Wide string text is not valid UTF-8",
