@@ -234,11 +234,51 @@ TEST(FormText, DumpAndCompileRoundTripEveryTag) {
     EXPECT_NE(std::string::npos, text.find(shown)) << shown << "\n" << text;
 }
 
+// The streamed text of a binary form, in pieces, is the tree's text.
+std::string StreamedText(const std::vector<uint8_t>& bytes) {
+  rtl::TReadOnlyMemoryStream in(bytes.data(), bytes.size());
+  std::string text;
+  FormStreamToText(in, [&](const std::string& piece) { text += piece; });
+  EXPECT_EQ(static_cast<int64_t>(bytes.size()), in.Position());
+  return text;
+}
+
 TEST(FormText, RandomFormsRoundTrip) {
   for (uint32_t seed = 1; seed <= 300; ++seed) {
     SCOPED_TRACE(seed);
-    ExpectStableRoundTrip(formsamples::TRandomForm(seed).Object(3));
+    const TFormObject form = formsamples::TRandomForm(seed).Object(3);
+    ExpectStableRoundTrip(form);
+    ASSERT_EQ(FormToText(form), StreamedText(WriteForm(form)));
   }
+}
+
+// As deep as the reader goes, the text is written, streamed and read back;
+// one level more fails in every direction.
+TEST(FormText, DeepestFormRoundTrips) {
+  auto nested = [](int lists) {
+    TFormValue v = TFormValue::Boolean(true);
+    for (int i = 0; i < lists; ++i) {
+      TFormValue outer = TFormValue::Of(TValueType::vaList);
+      outer.List.push_back(std::move(v));
+      v = std::move(outer);
+    }
+    TFormObject form;
+    form.ClassName = "TForm1";
+    form.Properties.push_back({"Deep", std::move(v)});
+    return form;
+  };
+  const TFormObject deepest = nested(MaxFormNesting - 1);
+  const std::vector<uint8_t> bytes = WriteForm(deepest);
+  EXPECT_EQ(deepest, ReadForm(bytes));
+  EXPECT_EQ(FormToText(deepest), StreamedText(bytes));
+  ExpectStableRoundTrip(deepest);
+
+  // Two lists around the innermost value instead of none: one level too deep.
+  std::vector<uint8_t> deeper = WriteForm(nested(MaxFormNesting - 2));
+  const auto at = std::find(deeper.begin(), deeper.end(), uint8_t{0x09});
+  deeper.insert(deeper.erase(at), {0x01, 0x01, 0x09, 0x00, 0x00});
+  EXPECT_THROW(ReadForm(deeper), rtl::EFilerError);
+  EXPECT_THROW(StreamedText(deeper), rtl::EFilerError);
 }
 
 TEST(FormText, OddFloatsRoundTripExactly) {

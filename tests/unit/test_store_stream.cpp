@@ -485,6 +485,10 @@ TEST(StoreStream, BadRecordsFailWithTheirProperty) {
   EXPECT_EQ("Class TNoSuchThing not found", message(Edited(good, [](rtl::TFormObject& store) {
               store.ClassName = "TNoSuchThing";
             })));
+  EXPECT_EQ("Error reading mxStorage1.StoredItems: Too many collection items",
+            message(Edited(good, [](rtl::TFormObject& store) {
+              Prop(store.Properties, "StoredItems").Items.resize(rtl::MaxStreamedItems + 1);
+            })));
 
   // Truncated anywhere, the stream fails cleanly.
   for (size_t cut = 0; cut < good.size(); cut += 97)
