@@ -549,3 +549,84 @@ TEST_F(Extract, TargetHeldOpenWithoutSharingGivesCreateError) {
   EXPECT_EQ(1u, FilesInDir());
 }
 #endif
+
+// What the store relies on in the zlib adaptors, apart from the store.
+TEST(ZLibStreams, AdaptorsKeepTheirContract) {
+  const auto content = Content(200000, 11);
+  TMemoryStream packed;
+  {
+    rtl::TCompressionStream zip(TCompressionLevel::clDefault, packed);
+    zip.WriteBuffer(content.data(), 150000);
+    EXPECT_EQ(150000, zip.Position()) << "the position query counts the input";
+    zip.WriteBuffer(content.data() + 150000, 50000);
+    uint8_t b;
+    EXPECT_THROW(zip.Read(&b, 1), rtl::ECompressionError);
+    EXPECT_THROW(zip.Seek(1, rtl::TSeekOrigin::soBeginning), rtl::ECompressionError);
+    zip.Finish();
+  }
+  EXPECT_EQ(content, ZlibUncompress(Bytes(packed), content.size()));
+
+  // Reading stops at the end of the zlib stream; closing gives back the
+  // bytes read ahead, so the source stands right after the stream.
+  const int64_t streamSize = packed.Size();
+  const std::string tail = "after the stream";
+  packed.SetPosition(streamSize);
+  packed.WriteBuffer(tail.data(), static_cast<int32_t>(tail.size()));
+  packed.SetPosition(0);
+  {
+    rtl::TDecompressionStream unzip(packed);
+    std::vector<uint8_t> out(content.size() + 10);
+    EXPECT_EQ(static_cast<int32_t>(content.size()),
+              unzip.Read(out.data(), static_cast<int32_t>(out.size())));
+    out.resize(content.size());
+    EXPECT_EQ(content, out);
+    EXPECT_TRUE(unzip.AtStreamEnd());
+    try {
+      unzip.Write(out.data(), 1);
+      ADD_FAILURE() << "write to a decompressing stream";
+    } catch (const rtl::EDecompressionError& e) {
+      EXPECT_EQ("Invalid stream operation", e.Message());
+    }
+  }
+  EXPECT_EQ(streamSize, packed.Position());
+
+  // A stream that asks for a preset dictionary is refused, not read as empty.
+  std::vector<uint8_t> dictStream(256);
+  z_stream z{};
+  ASSERT_EQ(Z_OK, deflateInit(&z, Z_DEFAULT_COMPRESSION));
+  const Bytef dictionary[] = "QLX Tessel";
+  ASSERT_EQ(Z_OK, deflateSetDictionary(&z, dictionary, sizeof dictionary - 1));
+  z.next_in = const_cast<Bytef*>(dictionary);
+  z.avail_in = sizeof dictionary - 1;
+  z.next_out = dictStream.data();
+  z.avail_out = static_cast<uInt>(dictStream.size());
+  ASSERT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
+  dictStream.resize(z.total_out);
+  deflateEnd(&z);
+  rtl::TReadOnlyMemoryStream dictSource(dictStream.data(), dictStream.size());
+  rtl::TDecompressionStream needsDict(dictSource);
+  uint8_t b;
+  try {
+    needsDict.Read(&b, 1);
+    ADD_FAILURE() << "a stream with a preset dictionary was read";
+  } catch (const rtl::ECompressionError& e) {
+    EXPECT_EQ("Error", e.Message());
+  }
+
+  // Extraction hands the content on in chunks of at most 61,440 bytes.
+  struct TChunkCounter : TMemoryStream {
+    int32_t Largest = 0;
+    int32_t Write(const void* buffer, int32_t count) override {
+      Largest = std::max(Largest, count);
+      return TMemoryStream::Write(buffer, count);
+    }
+  };
+  TmxStorage store(nullptr);
+  auto* item = static_cast<TmxStoredItem*>(store.StoredItems()->Add());
+  Fill(packed, Content(300000, 12));
+  item->LoadFromStream(&packed);
+  TChunkCounter chunks;
+  item->SaveToStream(&chunks);
+  EXPECT_EQ(300000, chunks.Size());
+  EXPECT_EQ(61440, chunks.Largest);
+}
