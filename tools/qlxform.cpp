@@ -48,9 +48,9 @@ const char* const Limits =
     "  nesting     objects, lists and collections at most 256 levels deep\n"
     "  dump        streams its text: memory about the file's size plus three times\n"
     "              its largest single value; time in proportion to the text\n"
-    "  list        builds the stores: at most 65,536 items per collection, about\n"
-    "  extract     1 KB of memory per item beside its compressed data; naming the\n"
-    "              items costs n log n; values of other objects are skipped unbuilt\n"
+    "  list        build the stores: at most 65,536 items per collection, about\n"
+    "  extract     1 KB of memory per store and per item beside the compressed data;\n"
+    "              naming the items costs n log n; other objects are skipped unbuilt\n"
     "  compile     reads the whole text form and the files it names into memory\n";
 
 const char* const FormResourceName = "TFORM1";
