@@ -1,7 +1,9 @@
 // The payload store against zlib's own decoder and the file system.
-#include "DecimalSeparator.h"
 #include "mx/mxStorage.h"
 #include "rtl/SysUtils.h"
+
+// Last of the project headers: it brings in windows.h and its macros.
+#include "DecimalSeparator.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,10 +1,12 @@
 // The store written into and read from form streams: the record layout is
 // decoded here byte by byte, apart from the reader that loads it.
-#include "DecimalSeparator.h"
 #include "mx/mxStorage.h"
 #include "rtl/Filer.h"
 #include "rtl/FormBinary.h"
 #include <algorithm>
+
+// Last of the project headers: it brings in windows.h and its macros.
+#include "DecimalSeparator.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
