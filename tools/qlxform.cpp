@@ -5,6 +5,7 @@
 //   qlxform dump FILE
 //   qlxform list FILE
 //   qlxform extract FILE -d DIR
+//   qlxform --help               usage and the limits on hostile files
 //
 // Exit status 0 on success; on failure one line "qlxform: <file>: <message>"
 // on stderr and status 1.
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -32,7 +34,24 @@ namespace {
 const char* const Usage = "usage: qlxform compile FORM.txt -o FORM.bin\n"
                           "       qlxform dump FILE\n"
                           "       qlxform list FILE\n"
-                          "       qlxform extract FILE -d DIR\n";
+                          "       qlxform extract FILE -d DIR\n"
+                          "       qlxform --help\n";
+
+// What qlxform takes from a file of unknown origin, and what that costs.
+const char* const Limits =
+    "\n"
+    "FILE is a binary form stream or a Windows program carrying one as RCDATA\n"
+    "\"TFORM1\"; the whole stream must be the form.\n"
+    "\n"
+    "Limits, for files from anywhere:\n"
+    "  files       at most 2 GB\n"
+    "  nesting     objects, lists and collections at most 256 levels deep\n"
+    "  dump        streams its text: memory about the file's size plus three times\n"
+    "              its largest single value; time in proportion to the text\n"
+    "  list        build the stores: at most 65,536 items per collection, about\n"
+    "  extract     1 KB of memory per store and per item beside the compressed data;\n"
+    "              naming the items costs n log n; other objects are skipped unbuilt\n"
+    "  compile     reads the whole text form and the files it names into memory\n";
 
 const char* const FormResourceName = "TFORM1";
 
@@ -75,19 +94,25 @@ TFormSource LoadFormSource(const std::string& fileName) {
   return source;
 }
 
-// The whole stream must be the form: bytes after it would not survive a
-// dump and compile.
-rtl::TFormObject ReadWholeForm(const TFormSource& source) {
-  size_t used = 0;
-  rtl::TFormObject root = rtl::ReadForm(source.File.data() + source.Offset, source.Size, &used);
-  if (used != source.Size)
-    throw rtl::EFilerError(rtl::Format("%zu bytes after the end of the form", source.Size - used));
-  return root;
+void WriteOut(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+    throw TToolError{"stdout", "write failed"};
 }
 
+// Streams the text: a first pass checks the whole form, so that a bad one
+// prints nothing, and the second writes it out piece by piece.
 int Dump(const std::string& fileName) {
-  const std::string text = rtl::FormToText(ReadWholeForm(LoadFormSource(fileName)));
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+  const TFormSource source = LoadFormSource(fileName);
+  rtl::TReadOnlyMemoryStream form(source.File.data() + source.Offset, source.Size);
+  rtl::FormStreamToText(form, [](const std::string&) {});
+  // The whole stream must be the form: bytes after it would not survive a
+  // dump and compile.
+  if (form.Position() != form.Size())
+    throw rtl::EFilerError(rtl::Format("%lld bytes after the end of the form",
+                                       static_cast<long long>(form.Size() - form.Position())));
+  form.SetPosition(0);
+  rtl::FormStreamToText(form, WriteOut);
+  if (std::fflush(stdout) != 0)
     throw TToolError{"stdout", "write failed"};
   return 0;
 }
@@ -107,6 +132,53 @@ void RegisterClasses() {
   if (!rtl::FindClassInfo("TQlxFormHost"))
     rtl::TClassBuilder<TFormHost>("TQlxFormHost", "TComponent").Register();
 }
+
+// Reads a stream through a buffer: the form reader takes a byte at a time,
+// which would otherwise cost a system call or two per byte of a file.
+class TBufferedReader : public rtl::TStream {
+public:
+  explicit TBufferedReader(rtl::TStream& base) : FBase(base), FSize(base.Size()) {}
+  int32_t Read(void* buffer, int32_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    int32_t done = 0;
+    while (done < count && FPosition < FSize) {
+      if (FPosition < FStart || FPosition >= FStart + static_cast<int64_t>(FBuffer.size()))
+        Fill();
+      const int64_t at = FPosition - FStart;
+      const int32_t n = static_cast<int32_t>(
+          std::min<int64_t>(count - done, static_cast<int64_t>(FBuffer.size()) - at));
+      if (n <= 0)
+        break;
+      std::memcpy(out + done, FBuffer.data() + at, static_cast<size_t>(n));
+      done += n;
+      FPosition += n;
+    }
+    return done;
+  }
+  int32_t Write(const void*, int32_t) override { return 0; }
+  int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override {
+    const int64_t base = origin == rtl::TSeekOrigin::soBeginning ? 0
+                         : origin == rtl::TSeekOrigin::soCurrent ? FPosition
+                                                                 : FSize;
+    FPosition = base + offset;
+    return FPosition;
+  }
+  int64_t Size() override { return FSize; }
+
+private:
+  void Fill() {
+    FStart = FPosition;
+    FBuffer.resize(static_cast<size_t>(std::min<int64_t>(65536, FSize - FPosition)));
+    FBase.SetPosition(FStart);
+    FBase.ReadBuffer(FBuffer.data(), static_cast<int32_t>(FBuffer.size()));
+  }
+
+  rtl::TStream& FBase;
+  int64_t FSize;
+  int64_t FPosition = 0;
+  int64_t FStart = 0;
+  std::vector<uint8_t> FBuffer;
+};
 
 // Reads every store of a form stream into host, without holding the stream
 // in memory: binary values are read from the file where they lie.
@@ -151,7 +223,8 @@ const char* CompressionName(rtl::TCompressionLevel level) {
 int List(const std::string& fileName) {
   const TFormSpan span = LocateForm(fileName);
   rtl::TFileStream file(fileName, rtl::TFileMode::fmOpenRead);
-  rtl::TStreamView form(file, span.Offset, span.Size);
+  rtl::TStreamView view(file, span.Offset, span.Size);
+  TBufferedReader form(view);
   TFormHost host(nullptr);
   LoadStores(form, host);
   std::string out = "Name\tFileName\tFileSize\tSize\tRatio\tCompression\n";
@@ -170,14 +243,22 @@ int List(const std::string& fileName) {
 int Extract(const std::string& fileName, const std::string& dir) {
   const TFormSpan span = LocateForm(fileName);
   rtl::TFileStream file(fileName, rtl::TFileMode::fmOpenRead);
-  rtl::TStreamView form(file, span.Offset, span.Size);
+  rtl::TStreamView view(file, span.Offset, span.Size);
+  TBufferedReader form(view);
   TFormHost host(nullptr);
   LoadStores(form, host);
+  // Loading took only names that stay inside a folder, but an item that was
+  // never named has nothing to be written as: refused before anything is.
+  for (mx::TmxStorage* store : StoresOf(host))
+    for (int i = 0; i < store->StoredItems()->Count(); ++i)
+      if (!mx::IsPlainFileName(store->GetStoredItem(i)->FileName()))
+        throw rtl::EFilerError(rtl::Format("Stored item %s of %s has no file name",
+                                           store->GetStoredItem(i)->Name().c_str(),
+                                           store->Name().c_str()));
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec)
     throw TToolError{dir, ec.message()};
-  // Loading took only bare file names, so every path stays inside dir.
   for (mx::TmxStorage* store : StoresOf(host))
     for (int i = 0; i < store->StoredItems()->Count(); ++i) {
       mx::TmxStoredItem* item = store->GetStoredItem(i);
@@ -310,6 +391,12 @@ int Compile(const std::string& textFile, const std::string& outFile) {
 }
 
 int Run(const std::vector<std::string>& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    WriteOut(std::string(Usage) + Limits);
+    if (std::fflush(stdout) != 0)
+      throw TToolError{"stdout", "write failed"};
+    return 0;
+  }
   if (args.size() == 2 && args[0] == "dump")
     return Dump(args[1]);
   if (args.size() == 4 && args[0] == "compile" && args[2] == "-o")

@@ -4,7 +4,9 @@
 #include "rtl/Filer.h"
 #include "rtl/SysUtils.h"
 
+#include <algorithm>
 #include <climits>
+#include <string_view>
 
 namespace mx {
 
@@ -38,28 +40,66 @@ bool TmxStoredItem::StoreIsLoading() const {
 void TmxStoredItem::SetName(const std::string& name) {
   if (rtl::AnsiSameText(name, FName))
     return;
-  if (auto* c = Collection()) {
-    for (int i = 0; i < c->Count(); ++i) {
-      auto* other = static_cast<TmxStoredItem*>(c->GetItem(i));
-      if (other != this && rtl::AnsiSameText(other->FName, name))
-        throw rtl::Exception(SDuplicatedName);
-    }
+  auto* items = dynamic_cast<TmxStoredItems*>(Collection());
+  // Any match is another item: this one's own name differs from name.
+  if (items && items->NameInUse(name))
+    throw rtl::Exception(SDuplicatedName);
+  if (items) {
+    items->NameTaken(name);
+    if (FIndexed)
+      items->NameFreed(FName);
+    FIndexed = true;
   }
   FName = name;
   Changed(false);
 }
 
-bool IsPlainFileName(const std::string& fileName) {
-  if (fileName.empty() || fileName == "." || fileName == "..")
+namespace {
+
+// A device Windows opens in place of a file of this name, whatever follows
+// the first dot: CON, PRN, AUX, NUL, COM1-9, LPT1-9 (and their superscript
+// digits, which the ANSI code page gives as single bytes).
+bool IsDeviceName(const std::string& fileName) {
+  std::string base = fileName.substr(0, fileName.find('.'));
+  while (!base.empty() && base.back() == ' ')
+    base.pop_back();
+  const std::string upper = rtl::UpperCase(base);
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL")
+    return true;
+  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0))
     return false;
-  return fileName.find_first_of(std::string("\\/:\0", 4)) == std::string::npos;
+  const char digit = upper[3];
+  return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
+}
+
+bool HasForbiddenCharacter(const std::string& fileName) {
+  for (const char c : fileName)
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::string_view("\\/:<>\"|?*").find(c) != std::string_view::npos)
+      return true;
+  return false;
+}
+
+} // namespace
+
+bool IsStorableFileName(const std::string& fileName) {
+  if (fileName.empty())
+    return true;
+  if (fileName == "." || fileName == "..")
+    return false;
+  const char last = fileName.back();
+  return last != '.' && last != ' ' && !HasForbiddenCharacter(fileName) && !IsDeviceName(fileName);
+}
+
+bool IsPlainFileName(const std::string& fileName) {
+  return !fileName.empty() && IsStorableFileName(fileName);
 }
 
 void TmxStoredItem::SetFileName(const std::string& fileName) {
   if (!StoreIsLoading())
     return;
   // The name becomes a path under the installation folder.
-  if (!IsPlainFileName(fileName))
+  if (!IsStorableFileName(fileName))
     throw rtl::EReadError(rtl::Format("Invalid stored file name \"%s\"", fileName.c_str()));
   FFileName = fileName;
 }
@@ -280,18 +320,65 @@ std::string TmxStoredItems::GetItemAttr(int index, int itemIndex) {
   return index == 0 ? Items(itemIndex)->Name() : std::string();
 }
 
-void TmxStoredItems::SetItemName(rtl::TCollectionItem* item) {
-  int n = 1;
-  std::string name;
-  for (bool taken = true; taken; ++n) {
-    name = rtl::Format("mxStoredItem%d", n);
-    taken = false;
-    for (int i = 0; i < Count() && !taken; ++i) {
-      auto* other = Items(i);
-      taken = other != item && rtl::SameText(other->Name(), name);
+namespace {
+
+const std::string AutoNamePrefix = "MXSTOREDITEM";
+
+// n for a name that folds to "MXSTOREDITEM<n>" as "mxStoredItem%d" writes
+// it (n from 1, no sign or leading zero), else 0.
+int AutoNameNumber(const std::string& name) {
+  const size_t digits = name.size() - std::min(name.size(), AutoNamePrefix.size());
+  if (digits == 0 || digits > 10 || name[AutoNamePrefix.size()] == '0' ||
+      !rtl::SameText(name.substr(0, AutoNamePrefix.size()), AutoNamePrefix))
+    return 0;
+  int64_t n = 0;
+  for (size_t i = AutoNamePrefix.size(); i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9')
+      return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n <= INT_MAX ? static_cast<int>(n) : 0;
+}
+
+} // namespace
+
+bool TmxStoredItems::NameInUse(const std::string& name) const {
+  return FNameKeys.count(rtl::AnsiCaseKey(name)) != 0;
+}
+
+void TmxStoredItems::NameTaken(const std::string& name) {
+  ++FNameKeys[rtl::AnsiCaseKey(name)];
+  if (const int n = AutoNameNumber(name))
+    ++FNumbers[n];
+}
+
+void TmxStoredItems::NameFreed(const std::string& name) {
+  if (auto it = FNameKeys.find(rtl::AnsiCaseKey(name)); it != FNameKeys.end() && --it->second == 0)
+    FNameKeys.erase(it);
+  if (const int n = AutoNameNumber(name)) {
+    if (auto it = FNumbers.find(n); it != FNumbers.end() && --it->second == 0) {
+      FNumbers.erase(it);
+      FFreeHint = std::min(FFreeHint, n);
     }
   }
-  static_cast<TmxStoredItem*>(item)->SetName(name);
+}
+
+void TmxStoredItems::Notify(rtl::TCollectionItem* item, rtl::TCollectionNotification action) {
+  auto* stored = static_cast<TmxStoredItem*>(item);
+  if (action == rtl::TCollectionNotification::cnExtracting && stored->FIndexed) {
+    NameFreed(stored->FName);
+    stored->FIndexed = false;
+  }
+}
+
+// The smallest n whose name no other item uses (ASCII letters folded). The
+// new item itself has no name yet, so the index holds only the others.
+void TmxStoredItems::SetItemName(rtl::TCollectionItem* item) {
+  int n = FFreeHint;
+  while (FNumbers.count(n))
+    ++n;
+  FFreeHint = n;
+  static_cast<TmxStoredItem*>(item)->SetName(rtl::Format("mxStoredItem%d", n));
 }
 
 // --- TmxStorage ---
@@ -322,14 +409,6 @@ int32_t TmxStorage::OriginalSize() const {
   for (int i = 0; i < FStoredItems->Count(); ++i)
     sum += static_cast<uint32_t>(FStoredItems->Items(i)->FileSize());
   return static_cast<int32_t>(sum);
-}
-
-void TmxStorage::Loaded() {
-  rtl::TComponent::Loaded();
-  for (int i = 0; i < FStoredItems->Count(); ++i)
-    if (!IsPlainFileName(FStoredItems->Items(i)->FileName()))
-      throw rtl::EReadError(rtl::Format("Stored item %s of %s has no file name",
-                                        FStoredItems->Items(i)->Name().c_str(), Name().c_str()));
 }
 
 std::string TmxStorage::Ratio() const {

@@ -6,6 +6,7 @@
 #include "rtl/ZLibStreams.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -81,6 +82,7 @@ protected:
   void AssignTo(rtl::TPersistent* dest) override;
 
 private:
+  friend class TmxStoredItems; // keeps its name index with FName and FIndexed
   bool StoreIsLoading() const;
   void SaveContent(rtl::TStream& dest, bool checkEnd) const;
   // The stored data where it lies, for reading.
@@ -97,6 +99,8 @@ private:
   const uint8_t* FBorrowed = nullptr;
   int32_t FBorrowedSize = 0;
   TCompressionLevel FCompression = TCompressionLevel::clDefault;
+  // Whether FName is counted in the collection's name index.
+  bool FIndexed = false;
 };
 
 class TmxStoredItems : public rtl::TCollection {
@@ -114,9 +118,20 @@ public:
 protected:
   void SetItemName(rtl::TCollectionItem* item) override;
   void Update(rtl::TCollectionItem*) override {}
+  void Notify(rtl::TCollectionItem* item, rtl::TCollectionNotification action) override;
 
 private:
+  friend class TmxStoredItem;
+  // The names in use, kept so that naming and the duplicate check cost a
+  // look-up instead of a walk over every item.
+  bool NameInUse(const std::string& name) const;
+  void NameTaken(const std::string& name);
+  void NameFreed(const std::string& name);
+
   TmxStorage* FStorage;
+  std::map<std::string, int> FNameKeys; // AnsiCaseKey of each name, with its count
+  std::map<int, int> FNumbers;          // n of each name that folds to MXSTOREDITEM<n>
+  int FFreeHint = 1;                    // no n below it is free
 };
 
 class TmxStorage : public rtl::TComponent {
@@ -144,10 +159,6 @@ public:
   TmxBeforeExtract OnBeforeExtract;
   TmxAfterExtract OnAfterExtract;
 
-protected:
-  // A store read from a form stream must name a file for every item.
-  void Loaded() override;
-
 private:
   std::unique_ptr<TmxStoredItems> FStoredItems;
   int32_t FVersion;
@@ -157,8 +168,13 @@ private:
 // order their form records carry.
 void RegisterStorageClasses();
 
-// True for a bare file name: not empty, no path delimiter, no drive, not "."
-// or "..", so that writing it into a folder stays inside that folder.
+// True for a name a store may carry: empty (an item nobody named yet), or a
+// bare name Windows can create inside a folder: no path delimiter, drive,
+// "." or "..", none of <>"|?* or control characters, no trailing dot or
+// blank, no device name such as CON or LPT1 (with or without extension).
+bool IsStorableFileName(const std::string& fileName);
+
+// A storable name that is not empty: the item can be written into a folder.
 bool IsPlainFileName(const std::string& fileName);
 
 // "100%" for a zero whole, else part / whole * 100 with two decimals and "%".

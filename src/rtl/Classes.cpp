@@ -3,6 +3,7 @@
 #include "SysUtils.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace rtl {
 
@@ -141,11 +142,12 @@ void TCollection::InsertItem(TCollectionItem* item) {
 }
 
 void TCollection::RemoveItem(TCollectionItem* item) {
-  auto it = std::find(FItems.begin(), FItems.end(), item);
-  if (it == FItems.end())
+  // Searched from the end, where Clear and destruction take their items.
+  auto it = std::find(FItems.rbegin(), FItems.rend(), item);
+  if (it == FItems.rend())
     return;
   Notify(item, TCollectionNotification::cnExtracting);
-  FItems.erase(it);
+  FItems.erase(std::next(it).base());
   item->FCollection = nullptr;
   Changed();
 }

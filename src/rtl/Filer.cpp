@@ -140,7 +140,9 @@ void TReader::ReadCollection(TCollection* collection) {
     collection->Clear();
   collection->BeginUpdate();
   try {
-    while (!FBinary.EndOfList()) {
+    for (int count = 0; !FBinary.EndOfList(); ++count) {
+      if (count == MaxStreamedItems)
+        throw EReadError(STooManyItems);
       if (IsIntegerType(FBinary.NextValue()))
         FBinary.ReadInteger(); // the item's order: not needed
       TCollectionItem* item = collection->Add();

@@ -95,6 +95,11 @@ inline constexpr const char* SUnknownProperty = "Property %s does not exist";
 inline constexpr const char* SClassNotFound = "Class %s not found";
 inline constexpr const char* SMethodNotFound = "Method %s not found";
 inline constexpr const char* SInvalidPropertyType = "Invalid property value";
+inline constexpr const char* STooManyItems = "Too many collection items";
+
+// Most items a collection takes from a stream: each costs far more memory
+// than the two bytes its record may take, so a hostile stream stays bounded.
+inline constexpr int MaxStreamedItems = 65536;
 
 // The root a form is read into names its event handlers, so that an event
 // property's identifier binds to the handler of that name.

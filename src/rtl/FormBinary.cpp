@@ -236,7 +236,30 @@ std::vector<std::string> TBinaryFormReader::ReadSet() {
 }
 
 void TBinaryFormReader::SkipValue() {
-  ReadFormValue();
+  // Lists and collections are passed over piece by piece, never built.
+  const TValueType type = ReadValue();
+  if (type == TValueType::vaList) {
+    TNestingGuard nesting(FDepth);
+    while (NextValue() != TValueType::vaNull)
+      SkipValue();
+    ReadValue();
+  } else if (type == TValueType::vaCollection) {
+    TNestingGuard nesting(FDepth);
+    while (NextValue() != TValueType::vaNull) {
+      const TValueType next = NextValue();
+      if (next == TValueType::vaInt8 || next == TValueType::vaInt16 || next == TValueType::vaInt32)
+        ReadInteger();
+      ReadListBegin();
+      while (NextValue() != TValueType::vaNull) {
+        ReadStr();
+        SkipValue();
+      }
+      ReadValue();
+    }
+    ReadValue();
+  } else {
+    ReadFormValueOf(type);
+  }
 }
 
 TFormValue TBinaryFormReader::ReadFormValue() {

@@ -4,12 +4,15 @@
 #include "Streams.h"
 #include "SysUtils.h"
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <vector>
 
 namespace rtl {
 
@@ -120,10 +123,27 @@ std::string HexBits(uint64_t bits, int digits) {
 
 class TFormTextWriter {
 public:
+  using TSink = std::function<void(const std::string&)>;
+  TFormTextWriter() = default;
+  // Hands the text to sink in pieces instead of keeping it whole.
+  explicit TFormTextWriter(TSink sink) : FSink(std::move(sink)) {}
   std::string Text() { return std::move(FOut); }
   void WriteObject(const TFormObject& obj, int indent);
+  // The same text, read value by value from a binary stream: only one
+  // scalar value is in memory at a time, however large the form.
+  void StreamObject(TBinaryFormReader& in, int indent);
+  void Flush();
 
 private:
+  void WriteObjectHead(const TFormObject& head, int indent);
+  void WriteItemHead(const TFormItem& item, int indent);
+  void StreamProperties(TBinaryFormReader& in, int indent); // up to and with the vaNull
+  void StreamValue(TBinaryFormReader& in, int indent);
+  void FlushIfFull() {
+    if (FSink && FOut.size() >= 65536)
+      Flush();
+  }
+
   void Indent(int indent) { FOut.append(static_cast<size_t>(indent), ' '); }
   void WriteName(const std::string& name);
   void WriteValue(const TFormValue& v, int indent);
@@ -134,9 +154,19 @@ private:
   void WriteBinary(const std::vector<uint8_t>& bytes, int indent);
   void WriteProperties(const std::vector<TFormProperty>& props, int indent);
 
+  TSink FSink;
   std::string FOut;
+  // Objects, lists and collections open around the value being written,
+  // counted as the binary reader counts them.
   int FDepth = 0;
 };
+
+void TFormTextWriter::Flush() {
+  if (FSink && !FOut.empty()) {
+    FSink(FOut);
+    FOut.clear();
+  }
+}
 
 void TFormTextWriter::WriteName(const std::string& name) {
   if (IsPlainName(name) && !IsBodyKeyword(name))
@@ -235,11 +265,11 @@ void TFormTextWriter::WriteBinary(const std::vector<uint8_t>& bytes, int indent)
 }
 
 void TFormTextWriter::WriteValue(const TFormValue& v, int indent) {
-  TNestingGuard nesting(FDepth);
   switch (v.Type) {
   case TValueType::vaNull:
     throw EFilerError(SInvalidPropertyValue);
-  case TValueType::vaList:
+  case TValueType::vaList: {
+    TNestingGuard nesting(FDepth);
     FOut += '(';
     for (const auto& item : v.List) {
       FOut += '\n';
@@ -248,6 +278,7 @@ void TFormTextWriter::WriteValue(const TFormValue& v, int indent) {
     }
     FOut += ')';
     break;
+  }
   case TValueType::vaInt8:
   case TValueType::vaInt16:
   case TValueType::vaInt32:
@@ -317,24 +348,18 @@ void TFormTextWriter::WriteValue(const TFormValue& v, int indent) {
     }
     FOut += ']';
     break;
-  case TValueType::vaCollection:
+  case TValueType::vaCollection: {
+    TNestingGuard nesting(FDepth);
     FOut += '<';
     for (const auto& item : v.Items) {
-      FOut += '\n';
-      Indent(indent + 2);
-      FOut += "item";
-      if (item.HasOrder) {
-        FOut += " [";
-        WriteInteger(item.Order, item.OrderType);
-        FOut += ']';
-      }
-      FOut += '\n';
+      WriteItemHead(item, indent);
       WriteProperties(item.Properties, indent + 4);
       Indent(indent + 2);
       FOut += "end";
     }
     FOut += '>';
     break;
+  }
   default:
     throw EFilerError(SInvalidPropertyValue);
   }
@@ -350,8 +375,98 @@ void TFormTextWriter::WriteProperties(const std::vector<TFormProperty>& props, i
   }
 }
 
+void TFormTextWriter::WriteItemHead(const TFormItem& item, int indent) {
+  FOut += '\n';
+  Indent(indent + 2);
+  FOut += "item";
+  if (item.HasOrder) {
+    FOut += " [";
+    WriteInteger(item.Order, item.OrderType);
+    FOut += ']';
+  }
+  FOut += '\n';
+}
+
 void TFormTextWriter::WriteObject(const TFormObject& obj, int indent) {
   TNestingGuard nesting(FDepth);
+  WriteObjectHead(obj, indent);
+  WriteProperties(obj.Properties, indent + 2);
+  for (const auto& child : obj.Children)
+    WriteObject(child, indent + 2);
+  Indent(indent);
+  FOut += "end\n";
+}
+
+void TFormTextWriter::StreamObject(TBinaryFormReader& in, int indent) {
+  TNestingGuard nesting(FDepth);
+  TFormObject head;
+  in.ReadPrefix(head.HasPrefix, head.Prefix, head.ChildPosType, head.ChildPos);
+  head.ClassName = in.ReadStr();
+  head.Name = in.ReadStr();
+  WriteObjectHead(head, indent);
+  StreamProperties(in, indent + 2);
+  while (in.NextValue() != TValueType::vaNull)
+    StreamObject(in, indent + 2);
+  in.ReadValue();
+  Indent(indent);
+  FOut += "end\n";
+  FlushIfFull();
+}
+
+void TFormTextWriter::StreamProperties(TBinaryFormReader& in, int indent) {
+  while (in.NextValue() != TValueType::vaNull) {
+    Indent(indent);
+    WriteName(in.ReadStr());
+    FOut += " = ";
+    StreamValue(in, indent);
+    FOut += '\n';
+    FlushIfFull();
+  }
+  in.ReadValue();
+}
+
+void TFormTextWriter::StreamValue(TBinaryFormReader& in, int indent) {
+  const TValueType type = in.NextValue();
+  if (type == TValueType::vaList) {
+    TNestingGuard nesting(FDepth);
+    in.ReadValue();
+    FOut += '(';
+    while (in.NextValue() != TValueType::vaNull) {
+      FOut += '\n';
+      Indent(indent + 2);
+      StreamValue(in, indent + 2);
+      FlushIfFull();
+    }
+    in.ReadValue();
+    FOut += ')';
+  } else if (type == TValueType::vaCollection) {
+    TNestingGuard nesting(FDepth);
+    in.ReadValue();
+    FOut += '<';
+    while (in.NextValue() != TValueType::vaNull) {
+      TFormItem item;
+      const TValueType next = in.NextValue();
+      if (next == TValueType::vaInt8 || next == TValueType::vaInt16 ||
+          next == TValueType::vaInt32) {
+        item.HasOrder = true;
+        item.OrderType = next;
+        item.Order = in.ReadInteger();
+      }
+      in.ReadListBegin();
+      WriteItemHead(item, indent);
+      StreamProperties(in, indent + 4);
+      Indent(indent + 2);
+      FOut += "end";
+      FlushIfFull();
+    }
+    in.ReadValue();
+    FOut += '>';
+  } else {
+    WriteValue(in.ReadFormValue(), indent);
+  }
+}
+
+void TFormTextWriter::WriteObjectHead(const TFormObject& obj, int indent) {
   Indent(indent);
   const uint8_t prefix = obj.HasPrefix ? obj.Prefix : 0;
   const bool childPos = obj.HasPrefix && (prefix & ffChildPos);
@@ -382,11 +497,6 @@ void TFormTextWriter::WriteObject(const TFormObject& obj, int indent) {
     FOut += ']';
   }
   FOut += '\n';
-  WriteProperties(obj.Properties, indent + 2);
-  for (const auto& child : obj.Children)
-    WriteObject(child, indent + 2);
-  Indent(indent);
-  FOut += "end\n";
 }
 
 // ---------------------------------------------------------------- lexer
@@ -602,7 +712,10 @@ private:
   int64_t ParseIntegerToken();
   TFormValue ParseFunction(const std::string& word);
   TFormValue ParseString(const std::string& prefix);
-  std::string ParseByteString(); // joined pieces, codes 0..255
+  std::string ParseByteString();                 // joined pieces, codes 0..255
+  std::vector<TStringPiece> ParseStringPieces(); // quoted texts and codes, joined by +
+  std::string BytesOf(const std::vector<TStringPiece>& pieces);
+  std::u16string UnitsOf(const std::vector<TStringPiece>& pieces); // texts as UTF-8
   TFormValue ParseFile();
   TFormValue ParseFloatArg(TValueType type);
   TFormValue ParseCurrencyArg();
@@ -854,64 +967,76 @@ TFormValue TFormParser::ParseFunction(const std::string& word) {
   return v;
 }
 
-std::string TFormParser::ParseByteString() {
-  std::string out;
+std::vector<TStringPiece> TFormParser::ParseStringPieces() {
+  std::vector<TStringPiece> pieces;
   while (true) {
     if (FToken.Kind != TTokenKind::tkString)
       Error("String expected but " + Describe() + " found");
-    for (const auto& piece : FToken.Pieces) {
-      if (!piece.IsCode) {
-        out += piece.Text;
-      } else if (piece.Code > 255) {
-        Error(Format("Character code #%u out of range", piece.Code));
-      } else {
-        out += static_cast<char>(piece.Code);
-      }
-    }
+    pieces.insert(pieces.end(), FToken.Pieces.begin(), FToken.Pieces.end());
     Advance();
     if (!IsSymbol('+'))
-      return out;
+      return pieces;
     Advance();
   }
 }
 
-TFormValue TFormParser::ParseString(const std::string& prefix) {
-  if (!SameText(prefix, "w")) {
-    const std::string bytes = ParseByteString();
-    if (SameText(prefix, "utf8")) {
-      TFormValue v = TFormValue::Of(TValueType::vaUTF8String);
-      v.Str = bytes;
-      return v;
+std::string TFormParser::BytesOf(const std::vector<TStringPiece>& pieces) {
+  std::string out;
+  for (const auto& piece : pieces) {
+    if (!piece.IsCode)
+      out += piece.Text;
+    else if (piece.Code > 255)
+      Error(Format("Character code #%u out of range", piece.Code));
+    else
+      out += static_cast<char>(piece.Code);
+  }
+  return out;
+}
+
+std::u16string TFormParser::UnitsOf(const std::vector<TStringPiece>& pieces) {
+  std::u16string units;
+  for (const auto& piece : pieces) {
+    if (piece.IsCode) {
+      if (piece.Code > 0xFFFF)
+        Error(Format("Character code #%u out of range", piece.Code));
+      units += static_cast<char16_t>(piece.Code);
+      continue;
     }
-    if (SameText(prefix, "ident"))
-      return TFormValue::Ident(bytes);
-    TFormValue v = TFormValue::String(bytes);
-    if (SameText(prefix, "long"))
-      v.Type = TValueType::vaLString;
+    const std::u16string decoded = Utf8ToWide(piece.Text);
+    if (WideToUtf8(decoded) != piece.Text)
+      Error("Wide string text is not valid UTF-8");
+    units += decoded;
+  }
+  return units;
+}
+
+std::string TFormParser::ParseByteString() {
+  return BytesOf(ParseStringPieces());
+}
+
+TFormValue TFormParser::ParseString(const std::string& prefix) {
+  const std::vector<TStringPiece> pieces = ParseStringPieces();
+  // A plain string that needs a code beyond a byte is a wide string, as
+  // forms are commonly written.
+  const bool wide =
+      SameText(prefix, "w") ||
+      (prefix.empty() && std::any_of(pieces.begin(), pieces.end(), [](const TStringPiece& p) {
+         return p.IsCode && p.Code > 255;
+       }));
+  if (wide)
+    return TFormValue::WideString(UnitsOf(pieces));
+  const std::string bytes = BytesOf(pieces);
+  if (SameText(prefix, "utf8")) {
+    TFormValue v = TFormValue::Of(TValueType::vaUTF8String);
+    v.Str = bytes;
     return v;
   }
-  std::u16string units;
-  while (true) {
-    if (FToken.Kind != TTokenKind::tkString)
-      Error("String expected but " + Describe() + " found");
-    for (const auto& piece : FToken.Pieces) {
-      if (piece.IsCode) {
-        if (piece.Code > 0xFFFF)
-          Error(Format("Character code #%u out of range", piece.Code));
-        units += static_cast<char16_t>(piece.Code);
-        continue;
-      }
-      const std::u16string decoded = Utf8ToWide(piece.Text);
-      if (WideToUtf8(decoded) != piece.Text)
-        Error("Wide string text is not valid UTF-8");
-      units += decoded;
-    }
-    Advance();
-    if (!IsSymbol('+'))
-      break;
-    Advance();
-  }
-  return TFormValue::WideString(std::move(units));
+  if (SameText(prefix, "ident"))
+    return TFormValue::Ident(bytes);
+  TFormValue v = TFormValue::String(bytes);
+  if (SameText(prefix, "long"))
+    v.Type = TValueType::vaLString;
+  return v;
 }
 
 TFormValue TFormParser::ParseFile() {
@@ -1066,6 +1191,14 @@ std::string FormToText(const TFormObject& root) {
   TFormTextWriter writer;
   writer.WriteObject(root, 0);
   return writer.Text();
+}
+
+void FormStreamToText(TStream& form, const std::function<void(const std::string&)>& sink) {
+  TBinaryFormReader in(form);
+  in.ReadSignature();
+  TFormTextWriter writer(sink);
+  writer.StreamObject(in, 0);
+  writer.Flush();
 }
 
 TFormObject TextToForm(const std::string& text, const std::string& baseDir, bool loadFiles) {

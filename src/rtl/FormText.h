@@ -22,6 +22,7 @@
 //                                joined by +; vaString up to 255 bytes, else vaLString
 //   long'abc'                    vaLString however short
 //   w'abc'#8364                  vaWString: #n is a UTF-16 unit, quoted text is UTF-8
+//   'Wide '#1046#8364            vaWString too: a plain string with a code above 255
 //   utf8'abc'#195#169            vaUTF8String: #n is a byte
 //   clMax  ident'my name'        identifier; the quoted form for odd names and for
 //                                the words True, False, nil and file
@@ -39,12 +40,21 @@
 #pragma once
 
 #include "FormTree.h"
+#include "Streams.h"
+
+#include <functional>
 
 #include <string>
 
 namespace rtl {
 
 std::string FormToText(const TFormObject& root);
+
+// The text of the binary form stream at form's position ("TPF0" and the root
+// object; bytes after it are left unread), handed to sink piece by piece, so
+// that only one value of the form is in memory at a time. Reads and checks
+// exactly as ReadForm does; on a failure sink may have had part of the text.
+void FormStreamToText(TStream& form, const std::function<void(const std::string&)>& sink);
 
 // Parses text; `file` paths are resolved against baseDir. With loadFiles
 // false, a `file` value only records its path and carries no bytes.

@@ -9,8 +9,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <strings.h>
 #endif
 
 namespace rtl {
@@ -99,8 +97,25 @@ bool AnsiSameText(const std::string& a, const std::string& b) {
   return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
                         b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
 #else
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0 &&
-         std::memchr(a.data(), 0, a.size()) == nullptr;
+  return SameText(a, b);
+#endif
+}
+
+std::string AnsiCaseKey(const std::string& s) {
+#ifdef _WIN32
+  if (s.empty())
+    return {};
+  constexpr DWORD flags = LCMAP_SORTKEY | NORM_IGNORECASE;
+  const int size = static_cast<int>(s.size());
+  const int n = LCMapStringA(LOCALE_USER_DEFAULT, flags, s.data(), size, nullptr, 0);
+  if (n <= 0)
+    throw Exception(SysErrorMessage(GetLastOSError()));
+  std::string key(static_cast<size_t>(n), '\0');
+  if (LCMapStringA(LOCALE_USER_DEFAULT, flags, s.data(), size, key.data(), n) != n)
+    throw Exception(SysErrorMessage(GetLastOSError()));
+  return key;
+#else
+  return UpperCase(s);
 #endif
 }
 
@@ -117,6 +132,13 @@ bool SameText(const std::string& a, const std::string& b) {
       return false;
   }
   return true;
+}
+
+std::string UpperCase(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 32);
+  return s;
 }
 
 } // namespace rtl

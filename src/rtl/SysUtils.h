@@ -82,10 +82,19 @@ std::string SysErrorMessage(uint32_t code);
 // The code of the last failed system call of this thread.
 uint32_t GetLastOSError();
 
-// Case-insensitive comparison that follows the user's locale.
+// Case-insensitive comparison that follows the user's locale (the ASCII
+// letters alone outside Windows).
 bool AnsiSameText(const std::string& a, const std::string& b);
+
+// A key equal for exactly the texts AnsiSameText takes as equal (the locale's
+// case-blind sort key on Windows), so such texts can be kept in a set.
+std::string AnsiCaseKey(const std::string& s);
 
 // Case-insensitive comparison that folds only the ASCII letters a-z.
 bool SameText(const std::string& a, const std::string& b);
+
+// The text with only the ASCII letters a-z folded to capitals: equal results
+// for exactly the texts SameText takes as equal.
+std::string UpperCase(std::string s);
 
 } // namespace rtl

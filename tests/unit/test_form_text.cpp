@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -202,6 +204,25 @@ TEST(FormText, ObjectHeadsSayEveryPrefix) {
   }
 }
 
+// A plain string with a code beyond a byte is a wide string, as forms are
+// commonly written; codes up to 255 keep it a byte string.
+TEST(FormText, PlainStringWithWideCodeIsWide) {
+  const TFormObject form = TextToForm("object A: T\n"
+                                      "  X = 'Wide '#1046#8364\n"
+                                      "  Y = 'a' +\n    #300\n"
+                                      "  Z = 'b'#255\n"
+                                      "end");
+  const auto& x = Value(form, "X");
+  EXPECT_EQ(TFormValue::WideString(u"Wide \u0416\u20AC"), x);
+  EXPECT_EQ(TFormValue::WideString(u"a\u012C"), Value(form, "Y"));
+  EXPECT_EQ(TFormValue::String("b\xFF"), Value(form, "Z"));
+  const std::vector<uint8_t> bytes = WriteForm(form);
+  const std::vector<uint8_t> tagged = {0x12, 7,   0, 0,   0, 'W',  0,    'i',  0,   'd',
+                                       0,    'e', 0, ' ', 0, 0x16, 0x04, 0xAC, 0x20};
+  EXPECT_NE(bytes.end(), std::search(bytes.begin(), bytes.end(), tagged.begin(), tagged.end()));
+  ExpectStableRoundTrip(form);
+}
+
 TEST(FormText, DumpAndCompileRoundTripEveryTag) {
   ExpectStableRoundTrip(formsamples::AllTagsForm());
   const std::string text = FormToText(formsamples::AllTagsForm());
@@ -213,11 +234,51 @@ TEST(FormText, DumpAndCompileRoundTripEveryTag) {
     EXPECT_NE(std::string::npos, text.find(shown)) << shown << "\n" << text;
 }
 
+// The streamed text of a binary form, in pieces, is the tree's text.
+std::string StreamedText(const std::vector<uint8_t>& bytes) {
+  rtl::TReadOnlyMemoryStream in(bytes.data(), bytes.size());
+  std::string text;
+  FormStreamToText(in, [&](const std::string& piece) { text += piece; });
+  EXPECT_EQ(static_cast<int64_t>(bytes.size()), in.Position());
+  return text;
+}
+
 TEST(FormText, RandomFormsRoundTrip) {
   for (uint32_t seed = 1; seed <= 300; ++seed) {
     SCOPED_TRACE(seed);
-    ExpectStableRoundTrip(formsamples::TRandomForm(seed).Object(3));
+    const TFormObject form = formsamples::TRandomForm(seed).Object(3);
+    ExpectStableRoundTrip(form);
+    ASSERT_EQ(FormToText(form), StreamedText(WriteForm(form)));
   }
+}
+
+// As deep as the reader goes, the text is written, streamed and read back;
+// one level more fails in every direction.
+TEST(FormText, DeepestFormRoundTrips) {
+  auto nested = [](int lists) {
+    TFormValue v = TFormValue::Boolean(true);
+    for (int i = 0; i < lists; ++i) {
+      TFormValue outer = TFormValue::Of(TValueType::vaList);
+      outer.List.push_back(std::move(v));
+      v = std::move(outer);
+    }
+    TFormObject form;
+    form.ClassName = "TForm1";
+    form.Properties.push_back({"Deep", std::move(v)});
+    return form;
+  };
+  const TFormObject deepest = nested(MaxFormNesting - 1);
+  const std::vector<uint8_t> bytes = WriteForm(deepest);
+  EXPECT_EQ(deepest, ReadForm(bytes));
+  EXPECT_EQ(FormToText(deepest), StreamedText(bytes));
+  ExpectStableRoundTrip(deepest);
+
+  // Two lists around the innermost value instead of none: one level too deep.
+  std::vector<uint8_t> deeper = WriteForm(nested(MaxFormNesting - 2));
+  const auto at = std::find(deeper.begin(), deeper.end(), uint8_t{0x09});
+  deeper.insert(deeper.erase(at), {0x01, 0x01, 0x09, 0x00, 0x00});
+  EXPECT_THROW(ReadForm(deeper), rtl::EFilerError);
+  EXPECT_THROW(StreamedText(deeper), rtl::EFilerError);
 }
 
 TEST(FormText, OddFloatsRoundTripExactly) {
@@ -277,7 +338,9 @@ TEST(FormText, ErrorsNameTheLine) {
   EXPECT_EQ("Line 1: End of text expected but 'object' found",
             ParseError("object A: T end object B: T end"));
   EXPECT_EQ("Line 2: 40000 does not fit i16", ParseError("object A: T\n X = i16(40000) end"));
-  EXPECT_EQ("Line 1: Character code #300 out of range", ParseError("object A: T X = #300 end"));
+  EXPECT_EQ("Line 1: Character code #300 out of range", ParseError("object A: T X = long#300 end"));
+  EXPECT_EQ("Line 1: Character code #70000 out of range",
+            ParseError("object A: T X = 'a'#70000 end"));
   EXPECT_EQ("Line 1: Character code #70000 out of range",
             ParseError("object A: T X = w#70000 end"));
   EXPECT_EQ("Line 1: Wide string text is not valid UTF-8",
