@@ -1,5 +1,10 @@
 #include "StdCtrls.h"
 
+#include <oleacc.h>
+
+#include <algorithm>
+#include <vector>
+
 namespace ui {
 
 // --- TCustomLabel ---
@@ -92,16 +97,19 @@ void TCustomLabel::Paint(TCanvas& canvas) {
   DrawLabelText(canvas, rect, flags);
 }
 
+int32_t TCustomLabel::AccessibleRole() const {
+  return ROLE_SYSTEM_STATICTEXT;
+}
+
 void TCustomLabel::AdjustBounds() {
   if (!FAutoSize || IsLoading())
     return;
-  HDC dc = GetDC(nullptr);
   RECT rect = ClientRect();
   {
-    TCanvas canvas(dc);
+    const TWindowDC screen(nullptr);
+    TCanvas canvas(screen.Get());
     DrawLabelText(canvas, rect, (TextFlags() & ~(DT_RIGHT | DT_CENTER)) | DT_CALCRECT);
   }
-  ReleaseDC(nullptr, dc);
   int32_t left = Left();
   if (FAlignment == taRightJustify)
     left += Width() - rect.right;
@@ -177,6 +185,7 @@ void TRadioButton::SetChecked(bool value) {
   FChecked = value;
   if (HandleAllocated())
     SendMessageA(Handle(), BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
+  UpdateGroupTabStops();
   if (!value)
     return;
   if (Parent())
@@ -199,6 +208,30 @@ void TRadioButton::CreateParams(TCreateParams& params) {
 
 void TRadioButton::InitWnd() {
   SendMessageA(Handle(), BM_SETCHECK, FChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+  UpdateGroupTabStops();
+}
+
+bool TRadioButton::JoinsGroupOf(const TWinControl* previous) const {
+  return dynamic_cast<const TRadioButton*>(previous) != nullptr;
+}
+
+void TRadioButton::UpdateGroupTabStops() {
+  if (!Parent())
+    return;
+  std::vector<TRadioButton*> group;
+  for (TControl* c : Parent()->Controls())
+    if (auto* radio = dynamic_cast<TRadioButton*>(c))
+      group.push_back(radio);
+  const bool anyChecked =
+      std::any_of(group.begin(), group.end(), [](TRadioButton* r) { return r->FChecked; });
+  for (TRadioButton* radio : group) {
+    if (!radio->HandleAllocated())
+      continue;
+    const HWND wnd = radio->Handle();
+    const LONG style = GetWindowLongA(wnd, GWL_STYLE);
+    const bool stop = radio->FChecked || !anyChecked;
+    SetWindowLongA(wnd, GWL_STYLE, stop ? style | WS_TABSTOP : style & ~WS_TABSTOP);
+  }
 }
 
 // --- TEdit ---

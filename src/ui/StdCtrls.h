@@ -30,6 +30,7 @@ public:
   void SetShowAccelChar(bool value);
 
   void Paint(TCanvas& canvas) override;
+  int32_t AccessibleRole() const override;
   // Draws or, with DT_CALCRECT, measures the caption into rect.
   virtual void DrawLabelText(TCanvas& canvas, RECT& rect, UINT flags);
   // The auto-size pass: runs when AutoSize is set and the form is not being read.
@@ -111,8 +112,11 @@ protected:
   void CreateParams(TCreateParams& params) override;
   void InitWnd() override;
   void Clicked() override;
+  bool JoinsGroupOf(const TWinControl* previous) const override;
 
 private:
+  // A group is one tab stop: its selected button, or every button while none is.
+  void UpdateGroupTabStops();
   bool FChecked = false;
 };
 
