@@ -56,8 +56,6 @@ void RegisterApplicationClass() {
   cls.hInstance = instance;
   // The program's icon, on its one taskbar button.
   cls.hIcon = LoadIconA(instance, "MAINICON");
-  if (!cls.hIcon)
-    cls.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
   cls.lpszClassName = SApplicationClass;
   if (!RegisterClassA(&cls))
     throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
@@ -168,6 +166,11 @@ void TApplication::Initialize() {
                             nullptr, GetModuleHandleA(nullptr), nullptr);
   if (!FHandle)
     throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
+  // Also as the window's own icon, which the shell (and WM_GETICON) asks first.
+  if (const HICON icon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON")) {
+    SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageA(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  }
 }
 
 void TApplication::SetTitle(const std::string& value) {

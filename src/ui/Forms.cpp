@@ -165,6 +165,10 @@ TButton* TForm::DefaultButton() {
 
 namespace {
 
+// Set while the form moves the frame: other style changes of a button are
+// brought back to the form's choice.
+thread_local bool tSettingFrames = false;
+
 void SetButtonFrames(const TWinControl* parent, const TButton* framed) {
   for (TControl* c : parent->Controls()) {
     if (auto* b = dynamic_cast<TButton*>(c)) {
@@ -184,10 +188,17 @@ void SetButtonFrames(const TWinControl* parent, const TButton* framed) {
 
 void TForm::NoteFocus(TWinControl* control) {
   FActiveControl = control;
-  auto* framed = dynamic_cast<TButton*>(control);
-  if (!framed)
-    framed = FindDefaultButton(this);
-  SetButtonFrames(this, framed);
+  FFramed = dynamic_cast<TButton*>(control);
+  if (!FFramed)
+    FFramed = FindDefaultButton(this);
+  const bool outer = tSettingFrames;
+  tSettingFrames = true;
+  SetButtonFrames(this, FFramed);
+  tSettingFrames = outer;
+}
+
+bool SettingButtonFrames() {
+  return tSettingFrames;
 }
 
 bool TForm::DialogCommand(WPARAM wParam, LPARAM lParam) {

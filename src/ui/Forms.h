@@ -73,6 +73,9 @@ public:
   // A control took the focus: the default frame goes to it if it is a push
   // button, else back to the visible page's default button.
   void NoteFocus(TWinControl* control);
+  // The push button that carries the default frame now, or null.
+  TButton* FramedButton() const { return FFramed; }
+  void UpdateFrames() { NoteFocus(FActiveControl); }
   // The push button that Enter presses: the focused one, else the default
   // button of the visible page; null if none.
   TButton* DefaultButton();
@@ -103,7 +106,11 @@ private:
   int32_t FClientHeight = 0;
   bool FCentred = false;
   TWinControl* FActiveControl = nullptr; // not owned
+  TButton* FFramed = nullptr;             // not owned
 };
+
+// Whether a form is moving the default frame right now.
+bool SettingButtonFrames();
 
 // The first form read; closing it ends the program.
 extern TForm* MainForm;

@@ -1,5 +1,7 @@
 #include "StdCtrls.h"
 
+#include "Forms.h"
+
 #include <oleacc.h>
 
 #include <algorithm>
@@ -135,8 +137,24 @@ TButton::TButton(rtl::TComponent* owner) : TButtonControl(owner) {
 
 void TButton::SetDefault(bool value) {
   FDefault = value;
-  if (HandleAllocated())
+  if (!HandleAllocated())
+    return;
+  if (TForm* form = ParentForm())
+    form->UpdateFrames();
+  else
     SendMessageA(Handle(), BM_SETSTYLE, value ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+}
+
+LRESULT TButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  // The frame is the form's to give: the dialog manager's own moves of it
+  // (which know nothing of pages) are brought back to that.
+  if (message == BM_SETSTYLE && !SettingButtonFrames())
+    if (TForm* form = ParentForm(); form && form->FramedButton()) {
+      const bool framed = form->FramedButton() == this;
+      wParam = (wParam & ~static_cast<WPARAM>(BS_TYPEMASK)) |
+               (framed ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    }
+  return TButtonControl::WndProc(message, wParam, lParam);
 }
 
 void TButton::CreateParams(TCreateParams& params) {
@@ -198,6 +216,15 @@ void TRadioButton::SetChecked(bool value) {
 
 void TRadioButton::Clicked() {
   SetChecked(true);
+}
+
+LRESULT TRadioButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  const LRESULT result = TButtonControl::WndProc(message, wParam, lParam);
+  // Moving onto a radio button with the keyboard selects it, as in dialogs;
+  // a mouse press selects it on its own when released.
+  if (message == WM_SETFOCUS && !FChecked && GetKeyState(VK_LBUTTON) >= 0)
+    SetChecked(true);
+  return result;
 }
 
 void TRadioButton::CreateParams(TCreateParams& params) {

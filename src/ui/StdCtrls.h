@@ -74,6 +74,7 @@ public:
   const char* ClassName() const override { return "TButton"; }
   bool Default() const { return FDefault; }
   void SetDefault(bool value);
+  LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 protected:
   void CreateParams(TCreateParams& params) override;
@@ -107,6 +108,7 @@ public:
   bool Checked() const { return FChecked; }
   // Checking one clears the others of its group.
   void SetChecked(bool value);
+  LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 protected:
   void CreateParams(TCreateParams& params) override;

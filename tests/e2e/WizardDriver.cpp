@@ -235,8 +235,8 @@ TEST(Wizard, OneTaskbarButtonAndAModalBrowser) {
   std::vector<HWND> buttons = TaskbarWindows(setup.Id());
   ASSERT_EQ(buttons.size(), 1u);
   EXPECT_EQ(TextOf(buttons[0]), "QLXT3SE");
-  const auto icon = reinterpret_cast<HICON>(GetClassLongPtrA(buttons[0], GCLP_HICON));
-  EXPECT_TRUE(icon && icon != LoadIconA(nullptr, IDI_APPLICATION)) << "the program's icon";
+  // Its icon cannot be checked from here: Wine answers WM_GETICON and
+  // GetClassLongPtr(GCLP_HICON) from another process with null.
   SetForegroundWindow(buttons[0]);
   EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == w; }, 10))
       << "activating the button brings the wizard forward";
