@@ -106,7 +106,7 @@ private:
   int32_t FClientHeight = 0;
   bool FCentred = false;
   TWinControl* FActiveControl = nullptr; // not owned
-  TButton* FFramed = nullptr;             // not owned
+  TButton* FFramed = nullptr;            // not owned
 };
 
 // Whether a form is moving the default frame right now.
