@@ -1,5 +1,6 @@
 #include "mxLinkLabel.h"
 
+#include <oleacc.h>
 #include <shellapi.h>
 
 #include "rtl/Filer.h"
@@ -96,6 +97,14 @@ void TmxLinkLabel::DrawLabelText(ui::TCanvas& canvas, RECT& rect, UINT flags) {
     canvas.Font().SetColor(ui::clBtnShadow);
     canvas.DrawText(text, rect, flags);
   }
+}
+
+int32_t TmxLinkLabel::AccessibleRole() const {
+  return IsLinkStyle() ? ROLE_SYSTEM_LINK : TLabel::AccessibleRole();
+}
+
+std::string TmxLinkLabel::AccessibleAction() const {
+  return IsLinkStyle() && !FLink.empty() ? "Jump" : TLabel::AccessibleAction();
 }
 
 void TmxLinkLabel::CMMouseEnter() {

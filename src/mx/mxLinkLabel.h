@@ -39,6 +39,9 @@ public:
   bool MouseOver() const { return FMouseOver; }
   void Click() override;
   void DrawLabelText(ui::TCanvas& canvas, RECT& rect, UINT flags) override;
+  // A link (when it is one) whose default action follows it.
+  int32_t AccessibleRole() const override;
+  std::string AccessibleAction() const override;
 
 protected:
   void CMMouseEnter() override;

@@ -263,6 +263,10 @@ void TForm1::Loaded() {
   Label15 = Find<ui::TLabel>(*this, "Label15");
   Label17 = Find<ui::TLabel>(*this, "Label17");
   mxStorage1 = Find<mx::TmxStorage>(*this, "mxStorage1");
+  // What a screen reader says of the thumbnail, which has no caption.
+  auto* thumbnail = Find<ui::TImage>(*this, "Image1");
+  thumbnail->SetAccessibleName(SScreenshotName);
+  thumbnail->SetAccessibleAction("Open larger view");
 }
 
 void TForm1::ShowPage(ui::TPanel* page) {

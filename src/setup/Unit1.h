@@ -18,6 +18,9 @@ inline constexpr const char* SUninstallStart = "Please click \"Start\" to uninst
 inline constexpr const char* SInstallReady = "You are now ready to install QLX Tessel 3 SE";
 inline constexpr const char* SInstallStart = "Please click \"Start\" to install";
 inline constexpr const char* SFolderSuffix = "\\QLXT3SE";
+// The screen reader's name of the finish page's thumbnail and of the viewer's picture.
+inline constexpr const char* SScreenshotName =
+    "Screenshot: QLX Tessel in My Computer, in the Other drives group";
 inline constexpr uint32_t SBrowseFlags = 0x41; // file-system folders only, new dialog style
 
 inline constexpr const char* SLibraryFileName = "QLX_Tessel_3.dll";

@@ -455,6 +455,9 @@ std::string SelectFolder(const std::string& title, uint32_t flags, std::string& 
   request.lpszTitle = title.c_str();
   request.ulFlags = flags;
   request.lpfn = CenterBrowseDialog;
+  // The browser's owner is the application window, which the system disables;
+  // the wizard it owns is disabled here, so the browser is modal for it too.
+  const ui::TDisableTaskWindows modal(request.hwndOwner);
   const TItemList chosen(SHBrowseForFolderA(&request));
   if (!chosen.Items)
     return folder;

@@ -11,6 +11,9 @@ public:
   explicit TForm3(rtl::TComponent* owner);
   const char* ClassName() const override { return "TForm3"; }
   void Image1Click(rtl::TObject* sender);
+
+protected:
+  void Loaded() override;
 };
 
 extern TForm3* Form3;

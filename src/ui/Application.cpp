@@ -14,14 +14,37 @@ namespace {
 
 constexpr const char* SApplicationClass = "TApplication";
 
+// Posted to itself when the application window is activated.
+constexpr UINT WM_QLX_FORWARDACTIVATION = WM_APP + 1;
+
+// The application window stands for the program on the taskbar; when the
+// user activates it (taskbar button, Alt+Tab) the window the user works in
+// takes over: the form, or the box that the form waits for.
+void ForwardActivation(HWND application) {
+  const HWND popup = GetLastActivePopup(application);
+  if (popup && popup != application && IsWindowVisible(popup) && IsWindowEnabled(popup))
+    SetForegroundWindow(popup);
+}
+
 LRESULT CALLBACK ApplicationWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  // Closing the application window from outside ends the program instead of
-  // leaving the forms without their owner.
-  if (msg == WM_CLOSE) {
+  switch (msg) {
+  case WM_CLOSE:
+    // Closing the application window from outside ends the program instead of
+    // leaving the forms without their owner.
     PostQuitMessage(0);
     return 0;
+  case WM_ACTIVATE:
+    // Not at once: the activation under way would take it back.
+    if (LOWORD(wParam) != WA_INACTIVE)
+      PostMessageA(wnd, WM_QLX_FORWARDACTIVATION, 0, 0);
+    return 0;
+  case WM_QLX_FORWARDACTIVATION:
+    if (GetActiveWindow() == wnd)
+      ForwardActivation(wnd);
+    return 0;
+  default:
+    return DefWindowProcA(wnd, msg, wParam, lParam);
   }
-  return DefWindowProcA(wnd, msg, wParam, lParam);
 }
 
 void RegisterApplicationClass() {
@@ -31,6 +54,8 @@ void RegisterApplicationClass() {
     return;
   cls.lpfnWndProc = ApplicationWndProc;
   cls.hInstance = instance;
+  // The program's icon, on its one taskbar button.
+  cls.hIcon = LoadIconA(instance, "MAINICON");
   cls.lpszClassName = SApplicationClass;
   if (!RegisterClassA(&cls))
     throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
@@ -88,46 +113,34 @@ private:
   HHOOK FHook;
 };
 
-// The box's owner is the hidden application window, so the system disables
-// only that; the forms it owns would stay usable behind a "modal" box. This
-// disables the thread's other visible windows for the box's lifetime and
-// gives the activation back afterwards.
-class TDisableTaskWindows {
-public:
-  explicit TDisableTaskWindows(HWND keep) : FKeep(keep), FActive(GetActiveWindow()) {
-    EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(this));
-    for (HWND wnd : FDisabled)
-      EnableWindow(wnd, FALSE);
-  }
-  ~TDisableTaskWindows() {
-    for (auto it = FDisabled.rbegin(); it != FDisabled.rend(); ++it)
-      if (IsWindow(*it))
-        EnableWindow(*it, TRUE);
-    if (FActive && IsWindow(FActive))
-      SetActiveWindow(FActive);
-  }
-  TDisableTaskWindows(const TDisableTaskWindows&) = delete;
-  TDisableTaskWindows& operator=(const TDisableTaskWindows&) = delete;
-
-private:
-  static BOOL CALLBACK Collect(HWND wnd, LPARAM self) noexcept {
-    auto* me = reinterpret_cast<TDisableTaskWindows*>(self);
-    if (wnd == me->FKeep || !IsWindowVisible(wnd) || !IsWindowEnabled(wnd))
-      return TRUE;
-    try {
-      me->FDisabled.push_back(wnd);
-    } catch (...) {
-      return FALSE;
-    }
-    return TRUE;
-  }
-
-  HWND FKeep;
-  HWND FActive;
-  std::vector<HWND> FDisabled;
-};
-
 } // namespace
+
+TDisableTaskWindows::TDisableTaskWindows(HWND keep) : FKeep(keep), FActive(GetActiveWindow()) {
+  EnumThreadWindows(GetCurrentThreadId(), Collect, reinterpret_cast<LPARAM>(this));
+  for (HWND wnd : FDisabled)
+    EnableWindow(wnd, FALSE);
+}
+
+TDisableTaskWindows::~TDisableTaskWindows() {
+  for (auto it = FDisabled.rbegin(); it != FDisabled.rend(); ++it)
+    if (IsWindow(*it))
+      EnableWindow(*it, TRUE);
+  // The form gets the activation back, and with it the focus it had.
+  if (FActive && IsWindow(FActive))
+    SetActiveWindow(FActive);
+}
+
+BOOL CALLBACK TDisableTaskWindows::Collect(HWND wnd, LPARAM self) noexcept {
+  auto* me = reinterpret_cast<TDisableTaskWindows*>(self);
+  if (wnd == me->FKeep || !IsWindowVisible(wnd) || !IsWindowEnabled(wnd))
+    return TRUE;
+  try {
+    me->FDisabled.push_back(wnd);
+  } catch (...) {
+    return FALSE;
+  }
+  return TRUE;
+}
 
 TApplication::TApplication() {
   if (Application)
@@ -153,6 +166,11 @@ void TApplication::Initialize() {
                             nullptr, GetModuleHandleA(nullptr), nullptr);
   if (!FHandle)
     throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
+  // Also as the window's own icon, which the shell (and WM_GETICON) asks first.
+  if (const HICON icon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON")) {
+    SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageA(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  }
 }
 
 void TApplication::SetTitle(const std::string& value) {
@@ -161,11 +179,32 @@ void TApplication::SetTitle(const std::string& value) {
     SetWindowTextA(FHandle, FTitle.c_str());
 }
 
-void TApplication::DispatchOne(const MSG& msg) {
+void TApplication::SetTaskbarButton(bool shown) {
+  if (FHandle)
+    ShowWindow(FHandle, shown ? SW_SHOWNA : SW_HIDE);
+}
+
+namespace {
+
+// Keys for a form go through the system's dialog manager: Tab, the arrow keys
+// in radio groups, Enter for the focused or default push button, Escape to
+// nothing.
+bool IsDialogKey(MSG& msg) {
+  if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST || !msg.hwnd)
+    return false;
+  const HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+  return root && GetPropA(root, SFormProperty) && IsDialogMessageA(root, &msg);
+}
+
+} // namespace
+
+void TApplication::DispatchOne(MSG& msg) {
   if (msg.message == WM_QUIT) {
     FTerminated = true;
     return;
   }
+  if (IsDialogKey(msg))
+    return;
   TranslateMessage(&msg);
   DispatchMessageA(&msg);
 }

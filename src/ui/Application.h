@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -12,6 +13,10 @@
 #undef MessageBox
 
 namespace ui {
+
+// The window property that marks a form's window for the message loop's
+// dialog manager.
+inline constexpr const char* SFormProperty = "QlxForm";
 
 class TApplication {
 public:
@@ -27,8 +32,12 @@ public:
   const std::string& Title() const { return FTitle; }
   void SetTitle(const std::string& value);
 
-  // The hidden top-level application window; null before Initialize.
+  // The top-level application window; null before Initialize. It owns the
+  // forms and boxes, so none of them has a taskbar button; it is the one
+  // button itself, titled with the title, while shown (zero-sized, so it is
+  // never seen).
   HWND Handle() const { return FHandle; }
+  void SetTaskbarButton(bool shown);
 
   // Removes, translates and dispatches every waiting message; WM_QUIT marks
   // the application as terminated instead.
@@ -50,12 +59,30 @@ public:
 
 private:
   void ShowBox(const std::string& text, UINT flags, const char* caption = nullptr);
-  void DispatchOne(const MSG& msg);
+  void DispatchOne(MSG& msg);
 
   std::string FTitle;
   HWND FHandle = nullptr;
   bool FTerminated = false;
   bool FComInitialized = false;
+};
+
+// Disables the thread's visible windows but keep for its lifetime and gives
+// the activation back afterwards. A dialog owned by the application window
+// disables only that; the forms it owns would stay usable behind a "modal"
+// box or browser.
+class TDisableTaskWindows {
+public:
+  explicit TDisableTaskWindows(HWND keep);
+  ~TDisableTaskWindows();
+  TDisableTaskWindows(const TDisableTaskWindows&) = delete;
+  TDisableTaskWindows& operator=(const TDisableTaskWindows&) = delete;
+
+private:
+  static BOOL CALLBACK Collect(HWND wnd, LPARAM self) noexcept;
+  HWND FKeep;
+  HWND FActive;
+  std::vector<HWND> FDisabled;
 };
 
 // The one application object, or null when none exists.

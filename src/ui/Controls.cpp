@@ -1,10 +1,12 @@
 #include "Controls.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include <commctrl.h>
 
+#include "Accessible.h"
 #include "Application.h"
 #include "Forms.h"
 
@@ -215,6 +217,10 @@ void TControl::BringToFront() {
   Invalidate();
 }
 
+std::string TControl::AccessibleName() const {
+  return FAccessibleName.empty() ? Caption() : FAccessibleName;
+}
+
 void TControl::Loaded() {
   TComponent::Loaded();
   AdjustSize();
@@ -245,6 +251,25 @@ void ShowException(const std::exception& e) {
 
 POINT PointOf(LPARAM lParam) {
   return {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+}
+
+// Child windows get identifiers of their own, so the dialog manager can name
+// the default button and report clicks; none is IDOK or IDCANCEL, so Escape
+// and an Enter without a default reach no control.
+HMENU NewControlId(DWORD style) {
+  static UINT_PTR next = 100;
+  if (!(style & WS_CHILD))
+    return nullptr;
+  if (next > 0xFFFF)
+    next = 100;
+  return reinterpret_cast<HMENU>(next++);
+}
+
+void SetStyleBit(HWND wnd, DWORD bit, bool on) {
+  const DWORD style = static_cast<DWORD>(GetWindowLongA(wnd, GWL_STYLE));
+  const DWORD wanted = on ? style | bit : style & ~bit;
+  if (wanted != style)
+    SetWindowLongA(wnd, GWL_STYLE, static_cast<LONG>(wanted));
 }
 
 bool Contains(const RECT& outer, const RECT& inner) {
@@ -291,12 +316,13 @@ void TWinControl::CreateWnd() {
     const std::string cls = std::string("Qlx") + ClassName();
     RegisterOwnClass(cls, StaticWndProc);
     CreateWindowExA(params.ExStyle, cls.c_str(), FCaption.c_str(), params.Style, Left(), Top(),
-                    Width(), Height(), params.ParentWindow, nullptr, instance, this);
+                    Width(), Height(), params.ParentWindow, NewControlId(params.Style), instance,
+                    this);
   } else {
     CommonControls();
-    const HWND wnd = CreateWindowExA(params.ExStyle, params.WindowClass.c_str(), FCaption.c_str(),
-                                     params.Style, Left(), Top(), Width(), Height(),
-                                     params.ParentWindow, nullptr, instance, nullptr);
+    const HWND wnd = CreateWindowExA(
+        params.ExStyle, params.WindowClass.c_str(), FCaption.c_str(), params.Style, Left(), Top(),
+        Width(), Height(), params.ParentWindow, NewControlId(params.Style), instance, nullptr);
     if (wnd &&
         CommonControls().SetSubclass(wnd, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this))) {
       FHandle = wnd;
@@ -318,18 +344,28 @@ void TWinControl::CreateHandles() {
   CreateChildHandles();
 }
 
-void TWinControl::CreateChildHandles() {
-  FChildHandlesPending = false;
+std::vector<TWinControl*> TWinControl::TabOrderedChildren() const {
   std::vector<TWinControl*> windowed;
   for (TControl* c : FControls)
     if (auto* w = dynamic_cast<TWinControl*>(c))
       windowed.push_back(w);
   std::stable_sort(windowed.begin(), windowed.end(),
                    [](TWinControl* a, TWinControl* b) { return a->FTabOrder < b->FTabOrder; });
-  // Tab order is the windows' order from the top, so the first stop goes on top.
+  return windowed;
+}
+
+void TWinControl::CreateChildHandles() {
+  FChildHandlesPending = false;
+  const std::vector<TWinControl*> windowed = TabOrderedChildren();
+  // Tab order is the windows' order from the top, so the first stop goes on
+  // top; a group (of radio buttons) starts wherever the previous control's
+  // group does not go on.
+  const TWinControl* previous = nullptr;
   for (TWinControl* w : windowed) {
     w->Handle();
     SetWindowPos(w->FHandle, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetStyleBit(w->FHandle, WS_GROUP, !w->JoinsGroupOf(previous));
+    previous = w;
   }
   UpdateCovered();
   for (TWinControl* w : windowed) {
@@ -372,20 +408,39 @@ void TWinControl::SetFocus() {
 }
 
 TWinControl* TWinControl::FirstTabStop() {
-  std::vector<TWinControl*> windowed;
-  for (TControl* c : FControls)
-    if (auto* w = dynamic_cast<TWinControl*>(c))
-      windowed.push_back(w);
-  std::stable_sort(windowed.begin(), windowed.end(),
-                   [](TWinControl* a, TWinControl* b) { return a->FTabOrder < b->FTabOrder; });
-  for (TWinControl* w : windowed) {
+  for (TWinControl* w : TabOrderedChildren()) {
     if (!w->CanFocus())
       continue;
-    if (w->FTabStop)
+    // The window's own style: a radio group is one stop, at its selected button.
+    if (GetWindowLongA(w->FHandle, GWL_STYLE) & WS_TABSTOP)
       return w;
     if (TWinControl* inner = w->FirstTabStop())
       return inner;
   }
+  return nullptr;
+}
+
+TWinControl* TWinControl::FindControl(HWND wnd) {
+  if (!wnd)
+    return nullptr;
+  for (TControl* c : FControls)
+    if (auto* w = dynamic_cast<TWinControl*>(c)) {
+      if (w->FHandle == wnd)
+        return w;
+      if (TWinControl* inner = w->FindControl(wnd))
+        return inner;
+    }
+  return nullptr;
+}
+
+TWinControl* TWinControl::FindControlById(int id) {
+  for (TControl* c : FControls)
+    if (auto* w = dynamic_cast<TWinControl*>(c)) {
+      if (w->FHandle && GetDlgCtrlID(w->FHandle) == id)
+        return w;
+      if (TWinControl* inner = w->FindControlById(id))
+        return inner;
+    }
   return nullptr;
 }
 
@@ -512,6 +567,22 @@ TControl* TWinControl::ControlAtPos(POINT point) const {
   return nullptr;
 }
 
+std::vector<TControl*> TWinControl::AccessibleChildren() const {
+  std::vector<TControl*> children;
+  for (TControl* c : FControls)
+    if (!c->IsWindowed() && c->Visible() && c->AccessibleRole() != 0)
+      children.push_back(c);
+  return children;
+}
+
+TWinControl* TWinControl::FromHandle(HWND wnd) {
+  char name[8] = {};
+  if (!wnd || !IsWindow(wnd) || GetClassNameA(wnd, name, sizeof name) < 3 ||
+      std::string_view(name, 3) != "Qlx")
+    return nullptr;
+  return reinterpret_cast<TWinControl*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+}
+
 void TWinControl::RepaintControl(TControl* control) {
   if (!FHandle)
     return;
@@ -521,23 +592,21 @@ void TWinControl::RepaintControl(TControl* control) {
 }
 
 void TWinControl::PaintControls(HDC dc, const RECT& update) {
-  HBRUSH background = CreateSolidBrush(ColorToRGB(Color()));
-  const RECT client = ClientRect();
-  FillRect(dc, &client, background);
-  DeleteObject(background);
+  {
+    const TGdiHandle background(CreateSolidBrush(ColorToRGB(Color())));
+    const RECT client = ClientRect();
+    FillRect(dc, &client, static_cast<HBRUSH>(background.get()));
+  }
   for (TControl* c : FControls) {
     RECT r = c->BoundsRect();
     RECT common{};
     if (c->IsWindowed() || !c->Visible() || !IntersectRect(&common, &r, &update))
       continue;
-    const int saved = SaveDC(dc);
+    const TSavedDC saved(dc);
     SetViewportOrgEx(dc, r.left, r.top, nullptr);
     IntersectClipRect(dc, 0, 0, c->Width(), c->Height());
-    {
-      TCanvas canvas(dc);
-      c->Paint(canvas);
-    }
-    RestoreDC(dc, saved);
+    TCanvas canvas(dc);
+    c->Paint(canvas);
   }
 }
 
@@ -582,22 +651,23 @@ void TWinControl::MouseLeave() {
     old->Perform(CM_MOUSELEAVE);
 }
 
-bool TWinControl::HandleKey(UINT message, WPARAM key) {
-  if ((key != VK_TAB && key != VK_RETURN) || WantsKey(key))
-    return false;
-  TForm* form = ParentForm();
-  if (!form)
-    return false;
-  if (message == WM_KEYDOWN) {
-    if (key == VK_TAB) {
-      const bool back = GetKeyState(VK_SHIFT) < 0;
-      if (HWND next = GetNextDlgTabItem(form->Handle(), FHandle, back))
-        ::SetFocus(next);
-    } else {
-      form->PressDefaultButton();
-    }
+LRESULT TWinControl::DialogCode(WPARAM wParam, LPARAM lParam) {
+  LRESULT code = DefaultHandler(WM_GETDLGCODE, wParam, lParam);
+  // Tab, Escape and (unless wanted) Enter belong to the dialog manager, even
+  // for a multi-line edit that asks for every key.
+  if (!WantsKey(VK_TAB))
+    code &= ~static_cast<LRESULT>(DLGC_WANTTAB);
+  const auto* msg = reinterpret_cast<const MSG*>(lParam);
+  if (msg && (msg->message == WM_KEYDOWN || msg->message == WM_CHAR)) {
+    const WPARAM key = msg->message == WM_CHAR ? (msg->wParam == '\t'   ? VK_TAB
+                                                  : msg->wParam == '\r' ? VK_RETURN
+                                                  : msg->wParam == 27   ? VK_ESCAPE
+                                                                        : 0)
+                                               : msg->wParam;
+    if ((key == VK_TAB || key == VK_ESCAPE || key == VK_RETURN) && !WantsKey(key))
+      code &= ~static_cast<LRESULT>(DLGC_WANTMESSAGE | DLGC_WANTALLKEYS);
   }
-  return true;
+  return code;
 }
 
 LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -620,15 +690,27 @@ LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
           w && w->FHandle == reinterpret_cast<HWND>(lParam))
         return w->CtlColor(reinterpret_cast<HDC>(wParam));
     break;
-  case WM_KEYDOWN:
-  case WM_CHAR:
-    if (FSubclassed && HandleKey(message, wParam))
-      return 0;
+  case WM_GETDLGCODE:
+    if (FSubclassed)
+      return DialogCode(wParam, lParam);
     break;
   case WM_SETFOCUS:
     if (FSubclassed)
       if (TForm* form = ParentForm())
         form->NoteFocus(this);
+    break;
+  case WM_CLOSE:
+    // Only a form closes; a child asked by its edit control (Escape in a
+    // multi-line edit) stays.
+    if (!dynamic_cast<TForm*>(this))
+      return 0;
+    break;
+  case WM_NEXTDLGCTL:
+    if (!dynamic_cast<TForm*>(this)) {
+      if (TForm* form = ParentForm())
+        return SendMessageA(form->Handle(), message, wParam, lParam);
+      return 0;
+    }
     break;
   default:
     break;
@@ -641,22 +723,21 @@ LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_ERASEBKGND:
     return 1;
   case WM_PAINT: {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(FHandle, &ps);
+    // A paint that fails still ends here, before the error box shows.
+    const TPaintDC paint(FHandle);
+    const RECT& r = paint.Rect();
     RECT client{};
     GetClientRect(FHandle, &client);
     // Painted off screen first, so overlapping children never flicker.
-    HDC memory = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    IntersectClipRect(memory, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
-    PaintWindow(memory);
-    BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
-           ps.rcPaint.bottom - ps.rcPaint.top, memory, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    EndPaint(FHandle, &ps);
+    const TMemoryDC memory(paint.Get());
+    const TGdiHandle bitmap(CreateCompatibleBitmap(paint.Get(), client.right, client.bottom));
+    if (!memory.Get() || !bitmap)
+      return 0;
+    const TSelection selected(memory.Get(), bitmap.get());
+    IntersectClipRect(memory.Get(), r.left, r.top, r.right, r.bottom);
+    PaintWindow(memory.Get());
+    BitBlt(paint.Get(), r.left, r.top, r.right - r.left, r.bottom - r.top, memory.Get(), r.left,
+           r.top, SRCCOPY);
     return 0;
   }
   case WM_MOUSEMOVE:
@@ -679,6 +760,19 @@ LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
       ReleaseCapture();
     if (pressed && pressed == ControlAtPos(PointOf(lParam)))
       pressed->Click();
+    return 0;
+  }
+  case WM_GETOBJECT:
+    if (const LRESULT answer = AccessibleObjectResult(*this, wParam, lParam))
+      return answer;
+    break;
+  case CM_ACCESSIBLEACTION: {
+    const std::vector<TControl*> children = AccessibleChildren();
+    if (wParam >= 1 && wParam <= children.size()) {
+      TControl* c = children[wParam - 1];
+      if (c->Enabled() && !c->AccessibleAction().empty())
+        c->Click();
+    }
     return 0;
   }
   case WM_SETCURSOR:

@@ -17,6 +17,9 @@ namespace ui {
 // The framework's notifications to a windowless control.
 inline constexpr UINT CM_MOUSEENTER = 0xB013;
 inline constexpr UINT CM_MOUSELEAVE = 0xB014;
+// Posted to a host window: run the default action of its windowless child
+// number wParam (counted from 1, as screen readers count them).
+inline constexpr UINT CM_ACCESSIBLEACTION = WM_APP + 0x100;
 
 using TCursor = int16_t;
 inline constexpr TCursor crDefault = 0;
@@ -93,6 +96,16 @@ public:
   // Windowless controls paint themselves here, in client coordinates.
   virtual void Paint(TCanvas&) {}
 
+  // What a screen reader learns of a windowless control: its role (an
+  // oleacc ROLE_SYSTEM_ value, 0 for nothing to tell), its name (the
+  // caption unless set), and the name of its default action (none if empty),
+  // which clicks it.
+  virtual int32_t AccessibleRole() const { return 0; }
+  virtual std::string AccessibleName() const;
+  void SetAccessibleName(const std::string& value) { FAccessibleName = value; }
+  virtual std::string AccessibleAction() const { return FAccessibleAction; }
+  void SetAccessibleAction(const std::string& value) { FAccessibleAction = value; }
+
   // Called when the parent's font or colour changed.
   virtual void ParentFontChanged();
   virtual void ParentColorChanged();
@@ -122,6 +135,8 @@ private:
   TCursor FCursor = crDefault;
   TDragMode FDragMode = dmManual;
   bool FFontFromParent = false;
+  std::string FAccessibleName;
+  std::string FAccessibleAction;
 };
 
 // A control without a window of its own.
@@ -186,11 +201,22 @@ public:
   bool Covered() const { return FCovered; }
   // The first control in tab order that can take the focus, or null.
   TWinControl* FirstTabStop();
+  // The windowed control among this one's descendants that owns the window.
+  TWinControl* FindControl(HWND wnd);
+  // The windowed descendant with this control identifier, or null.
+  TWinControl* FindControlById(int id);
+  // The windowed children in tab order.
+  std::vector<TWinControl*> TabOrderedChildren() const;
 
   // Repaints one windowless child at once.
   void RepaintControl(TControl* control);
   // The topmost visible windowless child under the point, or null.
   TControl* ControlAtPos(POINT point) const;
+  // The visible windowless children that a screen reader is told of, in
+  // stacking order from the bottom.
+  std::vector<TControl*> AccessibleChildren() const;
+  // The object behind one of our own windows (not a system control's), or null.
+  static TWinControl* FromHandle(HWND wnd);
 
   virtual LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -207,15 +233,19 @@ protected:
   void FontChanged() override;
   // Paints the background and the windowless children.
   void PaintControls(HDC dc, const RECT& update);
-  // Whether the control handles Enter and Tab itself.
+  // Whether the control handles Enter, Tab or Escape itself rather than the
+  // dialog manager.
   virtual bool WantsKey(WPARAM) const { return false; }
+  // Whether the control shares the keyboard group (one tab stop, arrow keys)
+  // of the control before it in tab order.
+  virtual bool JoinsGroupOf(const TWinControl*) const { return false; }
 
 private:
   static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK SubclassProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam,
                                        UINT_PTR id, DWORD_PTR data);
   LRESULT SafeWndProc(UINT message, WPARAM wParam, LPARAM lParam);
-  bool HandleKey(UINT message, WPARAM key);
+  LRESULT DialogCode(WPARAM wParam, LPARAM lParam);
   void MouseMove(POINT point);
   void MouseLeave();
   void ResetBrush();

@@ -1,5 +1,7 @@
 #include "ExtCtrls.h"
 
+#include <oleacc.h>
+
 #include <vector>
 
 #include "rtl/Streams.h"
@@ -118,7 +120,15 @@ void TImage::Paint(TCanvas& canvas) {
   FBroken = false;
 }
 
+int32_t TImage::AccessibleRole() const {
+  return ROLE_SYSTEM_GRAPHIC;
+}
+
 // --- TBevel ---
+
+int32_t TBevel::AccessibleRole() const {
+  return FShape == bsSpacer ? 0 : ROLE_SYSTEM_SEPARATOR;
+}
 
 TBevel::TBevel(rtl::TComponent* owner) : TGraphicControl(owner) {
   SetBounds(0, 0, 50, 50);
@@ -141,12 +151,10 @@ void TBevel::Paint(TCanvas& canvas) {
   const int w = Width();
   const int h = Height();
   auto line = [dc](COLORREF color, int x1, int y1, int x2, int y2) {
-    HPEN pen = CreatePen(PS_SOLID, 1, color);
-    HGDIOBJ old = SelectObject(dc, pen);
+    const TGdiHandle pen(CreatePen(PS_SOLID, 1, color));
+    const TSelection selected(dc, pen.get());
     MoveToEx(dc, x1, y1, nullptr);
     LineTo(dc, x2, y2);
-    SelectObject(dc, old);
-    DeleteObject(pen);
   };
   switch (FShape) {
   case bsTopLine:

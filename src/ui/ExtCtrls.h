@@ -60,6 +60,8 @@ public:
   bool Center() const { return FCenter; }
   void SetCenter(bool value);
   void Paint(TCanvas& canvas) override;
+  // A picture, named by the program for what it shows.
+  int32_t AccessibleRole() const override;
   // Where the picture goes in the control.
   RECT DestRect() const;
 
@@ -94,6 +96,7 @@ public:
   TBevelStyle Style() const { return FStyle; }
   void SetStyle(TBevelStyle value);
   void Paint(TCanvas& canvas) override;
+  int32_t AccessibleRole() const override;
 
 private:
   TBevelShape FShape = bsBox;

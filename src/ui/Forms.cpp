@@ -112,6 +112,8 @@ void TForm::Show() {
     SetWindowPos(wnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   TControl::SetVisible(true);
+  if (MainForm == this && Application)
+    Application->SetTaskbarButton(true);
   ShowWindow(wnd, SW_SHOW);
   SetForegroundWindow(wnd);
   BringWindowToTop(wnd);
@@ -150,15 +152,94 @@ TButton* FindDefaultButton(const TWinControl* parent) {
 
 } // namespace
 
-void TForm::PressDefaultButton() {
-  if (TButton* button = FindDefaultButton(this))
-    button->Click();
+void TForm::InitWnd() {
+  TWinControl::InitWnd();
+  SetPropA(Handle(), SFormProperty, reinterpret_cast<HANDLE>(1));
+}
+
+TButton* TForm::DefaultButton() {
+  if (auto* focused = dynamic_cast<TButton*>(FindControl(GetFocus())))
+    return focused;
+  return FindDefaultButton(this);
+}
+
+namespace {
+
+// Set while the form moves the frame: other style changes of a button are
+// brought back to the form's choice.
+thread_local bool tSettingFrames = false;
+
+void SetButtonFrames(const TWinControl* parent, const TButton* framed) {
+  for (TControl* c : parent->Controls()) {
+    if (auto* b = dynamic_cast<TButton*>(c)) {
+      if (!b->HandleAllocated())
+        continue;
+      const HWND wnd = const_cast<TButton*>(b)->Handle();
+      const bool isDefault = (GetWindowLongA(wnd, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+      if (isDefault != (b == framed))
+        SendMessageA(wnd, BM_SETSTYLE, b == framed ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    } else if (auto* w = dynamic_cast<TWinControl*>(c)) {
+      SetButtonFrames(w, framed);
+    }
+  }
+}
+
+} // namespace
+
+void TForm::NoteFocus(TWinControl* control) {
+  FActiveControl = control;
+  FFramed = dynamic_cast<TButton*>(control);
+  if (!FFramed)
+    FFramed = FindDefaultButton(this);
+  const bool outer = tSettingFrames;
+  tSettingFrames = true;
+  SetButtonFrames(this, FFramed);
+  tSettingFrames = outer;
+}
+
+bool SettingButtonFrames() {
+  return tSettingFrames;
+}
+
+bool TForm::DialogCommand(WPARAM wParam, LPARAM lParam) {
+  const int id = LOWORD(wParam);
+  TWinControl* control = lParam ? FindControl(reinterpret_cast<HWND>(lParam)) : FindControlById(id);
+  // Only a control the user can see and reach; Escape's IDCANCEL and the IDOK
+  // of an Enter without a default name none.
+  if (!control || !control->CanFocus() || GetDlgCtrlID(control->Handle()) != id)
+    return !lParam; // nothing else to do for a command without a window
+  const HWND parent = GetParent(control->Handle());
+  if (parent == Handle())
+    return false; // the form's own child: reflected as every click is
+  SendMessageA(parent, WM_COMMAND, wParam, reinterpret_cast<LPARAM>(control->Handle()));
+  return true;
+}
+
+void TForm::MoveFocus(WPARAM wParam, LPARAM lParam) {
+  HWND next = lParam ? reinterpret_cast<HWND>(wParam)
+                     : GetNextDlgTabItem(Handle(), GetFocus(), wParam != 0);
+  if (next && IsChild(Handle(), next))
+    ::SetFocus(next);
 }
 
 LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case WM_CLOSE:
     Close();
+    return 0;
+  case WM_COMMAND:
+    // The dialog manager reports Enter to the form, not to the page.
+    if (DialogCommand(wParam, lParam))
+      return 0;
+    break;
+  case DM_GETDEFID:
+    if (TButton* button = DefaultButton(); button && button->HandleAllocated())
+      return MAKELRESULT(GetDlgCtrlID(button->Handle()), DC_HASDEFID);
+    return 0;
+  case DM_SETDEFID:
+    return TRUE; // the default button is the page's, not the dialog manager's
+  case WM_NEXTDLGCTL:
+    MoveFocus(wParam, lParam);
     return 0;
   case WM_ACTIVATE:
     if (LOWORD(wParam) != WA_INACTIVE) {

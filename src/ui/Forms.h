@@ -35,6 +35,8 @@ enum TPosition : uint8_t {
   poOwnerFormCenter
 };
 
+class TButton;
+
 class TForm : public TWinControl {
 public:
   explicit TForm(rtl::TComponent* owner);
@@ -68,9 +70,15 @@ public:
   // The control that has, or gets when the form is activated, the focus.
   TWinControl* ActiveControl() const { return FActiveControl; }
   void SetActiveControl(TWinControl* control);
-  void NoteFocus(TWinControl* control) { FActiveControl = control; }
-  // Enter: clicks the default button that the user can see, if enabled.
-  void PressDefaultButton();
+  // A control took the focus: the default frame goes to it if it is a push
+  // button, else back to the visible page's default button.
+  void NoteFocus(TWinControl* control);
+  // The push button that carries the default frame now, or null.
+  TButton* FramedButton() const { return FFramed; }
+  void UpdateFrames() { NoteFocus(FActiveControl); }
+  // The push button that Enter presses: the focused one, else the default
+  // button of the visible page; null if none.
+  TButton* DefaultButton();
 
   rtl::TNotifyEvent OnCreate;
 
@@ -84,8 +92,13 @@ protected:
   }
   void CreateParams(TCreateParams& params) override;
   LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void InitWnd() override;
 
 private:
+  // A click that the dialog manager reports to the form for a control of a page.
+  bool DialogCommand(WPARAM wParam, LPARAM lParam);
+  void MoveFocus(WPARAM wParam, LPARAM lParam);
+
   TFormBorderStyle FBorderStyle = bsSizeable;
   TBorderIcons FBorderIcons = biSystemMenu | biMinimize | biMaximize;
   TPosition FPosition = poDesigned;
@@ -93,7 +106,11 @@ private:
   int32_t FClientHeight = 0;
   bool FCentred = false;
   TWinControl* FActiveControl = nullptr; // not owned
+  TButton* FFramed = nullptr;            // not owned
 };
+
+// Whether a form is moving the default frame right now.
+bool SettingButtonFrames();
 
 // The first form read; closing it ends the program.
 extern TForm* MainForm;

@@ -100,7 +100,7 @@ void TFont::Assign(rtl::TPersistent* source) {
     FColor = font->FColor;
     FStyle = font->FStyle;
     FCharset = font->FCharset;
-    Changed();
+    Changed(!FHandle || !SameFace(*font));
     return;
   }
   TPersistent::Assign(source);
@@ -118,7 +118,7 @@ void TFont::SetHeight(int32_t value) {
 
 void TFont::SetColor(TColor value) {
   FColor = value;
-  Changed();
+  Changed(false);
 }
 
 void TFont::SetStyle(TFontStyles value) {
@@ -131,8 +131,17 @@ void TFont::SetCharset(int32_t value) {
   Changed();
 }
 
-void TFont::Changed() {
-  FHandle.reset();
+bool TFont::SameFace(const TFont& other) const {
+  return FName == other.FName && FHeight == other.FHeight && FStyle == other.FStyle &&
+         FCharset == other.FCharset;
+}
+
+void TFont::Changed(bool handle) {
+  if (handle && FHandle) {
+    if (OnHandleChanging)
+      OnHandleChanging();
+    FHandle.reset();
+  }
   if (OnChange)
     OnChange();
 }
@@ -155,11 +164,20 @@ HFONT TFont::Handle() {
 
 // --- TCanvas ---
 
-TCanvas::TCanvas(HDC dc) : FDC(dc) {}
+TCanvas::TCanvas(HDC dc) : FDC(dc) {
+  // A font is never deleted while it is selected into the context.
+  FFont.OnHandleChanging = [this] { DeselectFont(); };
+}
 
 TCanvas::~TCanvas() {
+  DeselectFont();
+  FFont.OnHandleChanging = nullptr;
+}
+
+void TCanvas::DeselectFont() {
   if (FOldFont)
     SelectObject(FDC, FOldFont);
+  FOldFont = nullptr;
 }
 
 void TCanvas::SelectFont() {
@@ -173,22 +191,18 @@ void TCanvas::SelectFont() {
 void TCanvas::FillRect(const RECT& rect) {
   if (FBrush.Style() == bsClear)
     return;
-  HBRUSH brush = CreateSolidBrush(ColorToRGB(FBrush.Color()));
-  ::FillRect(FDC, &rect, brush);
-  DeleteObject(brush);
+  const TGdiHandle brush(CreateSolidBrush(ColorToRGB(FBrush.Color())));
+  ::FillRect(FDC, &rect, static_cast<HBRUSH>(brush.get()));
 }
 
 void TCanvas::Rectangle(const RECT& rect) {
   FillRect(rect);
   if (FPen.Style() == psClear)
     return;
-  HPEN pen = CreatePen(PS_SOLID, FPen.Width(), ColorToRGB(FPen.Color()));
-  HGDIOBJ oldPen = SelectObject(FDC, pen);
-  HGDIOBJ oldBrush = SelectObject(FDC, GetStockObject(NULL_BRUSH));
+  const TGdiHandle pen(CreatePen(PS_SOLID, FPen.Width(), ColorToRGB(FPen.Color())));
+  const TSelection penSelected(FDC, pen.get());
+  const TSelection brushSelected(FDC, GetStockObject(NULL_BRUSH));
   ::Rectangle(FDC, rect.left, rect.top, rect.right, rect.bottom);
-  SelectObject(FDC, oldBrush);
-  SelectObject(FDC, oldPen);
-  DeleteObject(pen);
 }
 
 int TCanvas::DrawText(const std::string& text, RECT& rect, UINT flags) {

@@ -61,6 +61,90 @@ struct TGdiObjectDeleter {
   void operator()(HGDIOBJ object) const { DeleteObject(object); }
 };
 using TFontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, TGdiObjectDeleter>;
+// Any pen, brush, bitmap or font of ours.
+using TGdiHandle = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, TGdiObjectDeleter>;
+
+// An object selected into a device context until the guard ends; declared
+// after the object's owner, so it is put back before the object goes.
+class TSelection {
+public:
+  TSelection(HDC dc, HGDIOBJ object) : FDC(dc), FOld(object ? SelectObject(dc, object) : nullptr) {}
+  ~TSelection() {
+    if (FOld)
+      SelectObject(FDC, FOld);
+  }
+  TSelection(const TSelection&) = delete;
+  TSelection& operator=(const TSelection&) = delete;
+
+private:
+  HDC FDC;
+  HGDIOBJ FOld;
+};
+
+// A device context's state (origin, clipping, selections) restored at the end.
+class TSavedDC {
+public:
+  explicit TSavedDC(HDC dc) : FDC(dc), FSaved(SaveDC(dc)) {}
+  ~TSavedDC() {
+    if (FSaved)
+      RestoreDC(FDC, FSaved);
+  }
+  TSavedDC(const TSavedDC&) = delete;
+  TSavedDC& operator=(const TSavedDC&) = delete;
+
+private:
+  HDC FDC;
+  int FSaved;
+};
+
+// A memory device context compatible with another.
+class TMemoryDC {
+public:
+  explicit TMemoryDC(HDC compatible) : FDC(CreateCompatibleDC(compatible)) {}
+  ~TMemoryDC() {
+    if (FDC)
+      DeleteDC(FDC);
+  }
+  TMemoryDC(const TMemoryDC&) = delete;
+  TMemoryDC& operator=(const TMemoryDC&) = delete;
+  HDC Get() const { return FDC; }
+
+private:
+  HDC FDC;
+};
+
+// The device context of a window (or of the screen, for null) until released.
+class TWindowDC {
+public:
+  explicit TWindowDC(HWND wnd) : FWnd(wnd), FDC(GetDC(wnd)) {}
+  ~TWindowDC() {
+    if (FDC)
+      ReleaseDC(FWnd, FDC);
+  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  HDC Get() const { return FDC; }
+
+private:
+  HWND FWnd;
+  HDC FDC;
+};
+
+// BeginPaint to EndPaint, on every path.
+class TPaintDC {
+public:
+  explicit TPaintDC(HWND wnd) : FWnd(wnd), FDC(BeginPaint(wnd, &FPaint)) {}
+  ~TPaintDC() { EndPaint(FWnd, &FPaint); }
+  TPaintDC(const TPaintDC&) = delete;
+  TPaintDC& operator=(const TPaintDC&) = delete;
+  HDC Get() const { return FDC; }
+  const RECT& Rect() const { return FPaint.rcPaint; }
+
+private:
+  HWND FWnd;
+  PAINTSTRUCT FPaint{};
+  HDC FDC;
+};
 
 // A font description with its GDI font made on demand.
 class TFont : public rtl::TPersistent {
@@ -82,9 +166,13 @@ public:
   HFONT Handle();
   // Runs after every change of an attribute.
   std::function<void()> OnChange;
+  // Runs before the GDI font is let go, so whoever selected it can put it back.
+  std::function<void()> OnHandleChanging;
 
 private:
-  void Changed();
+  // A colour is no part of the GDI font: the handle stays.
+  void Changed(bool handle = true);
+  bool SameFace(const TFont& other) const;
   std::string FName = "MS Sans Serif";
   int32_t FHeight = -11;
   TColor FColor = clWindowText;
@@ -146,6 +234,7 @@ public:
 
 private:
   void SelectFont();
+  void DeselectFont();
   HDC FDC;
   TFont FFont;
   TBrush FBrush;

@@ -1,5 +1,12 @@
 #include "StdCtrls.h"
 
+#include "Forms.h"
+
+#include <oleacc.h>
+
+#include <algorithm>
+#include <vector>
+
 namespace ui {
 
 // --- TCustomLabel ---
@@ -92,16 +99,19 @@ void TCustomLabel::Paint(TCanvas& canvas) {
   DrawLabelText(canvas, rect, flags);
 }
 
+int32_t TCustomLabel::AccessibleRole() const {
+  return ROLE_SYSTEM_STATICTEXT;
+}
+
 void TCustomLabel::AdjustBounds() {
   if (!FAutoSize || IsLoading())
     return;
-  HDC dc = GetDC(nullptr);
   RECT rect = ClientRect();
   {
-    TCanvas canvas(dc);
+    const TWindowDC screen(nullptr);
+    TCanvas canvas(screen.Get());
     DrawLabelText(canvas, rect, (TextFlags() & ~(DT_RIGHT | DT_CENTER)) | DT_CALCRECT);
   }
-  ReleaseDC(nullptr, dc);
   int32_t left = Left();
   if (FAlignment == taRightJustify)
     left += Width() - rect.right;
@@ -127,8 +137,24 @@ TButton::TButton(rtl::TComponent* owner) : TButtonControl(owner) {
 
 void TButton::SetDefault(bool value) {
   FDefault = value;
-  if (HandleAllocated())
+  if (!HandleAllocated())
+    return;
+  if (TForm* form = ParentForm())
+    form->UpdateFrames();
+  else
     SendMessageA(Handle(), BM_SETSTYLE, value ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+}
+
+LRESULT TButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  // The frame is the form's to give: the dialog manager's own moves of it
+  // (which know nothing of pages) are brought back to that.
+  if (message == BM_SETSTYLE && !SettingButtonFrames())
+    if (TForm* form = ParentForm(); form && form->FramedButton()) {
+      const bool framed = form->FramedButton() == this;
+      wParam = (wParam & ~static_cast<WPARAM>(BS_TYPEMASK)) |
+               (framed ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    }
+  return TButtonControl::WndProc(message, wParam, lParam);
 }
 
 void TButton::CreateParams(TCreateParams& params) {
@@ -177,6 +203,7 @@ void TRadioButton::SetChecked(bool value) {
   FChecked = value;
   if (HandleAllocated())
     SendMessageA(Handle(), BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
+  UpdateGroupTabStops();
   if (!value)
     return;
   if (Parent())
@@ -191,6 +218,15 @@ void TRadioButton::Clicked() {
   SetChecked(true);
 }
 
+LRESULT TRadioButton::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  const LRESULT result = TButtonControl::WndProc(message, wParam, lParam);
+  // Moving onto a radio button with the keyboard selects it, as in dialogs;
+  // a mouse press selects it on its own when released.
+  if (message == WM_SETFOCUS && !FChecked && GetKeyState(VK_LBUTTON) >= 0)
+    SetChecked(true);
+  return result;
+}
+
 void TRadioButton::CreateParams(TCreateParams& params) {
   TButtonControl::CreateParams(params);
   params.WindowClass = "BUTTON";
@@ -199,6 +235,30 @@ void TRadioButton::CreateParams(TCreateParams& params) {
 
 void TRadioButton::InitWnd() {
   SendMessageA(Handle(), BM_SETCHECK, FChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+  UpdateGroupTabStops();
+}
+
+bool TRadioButton::JoinsGroupOf(const TWinControl* previous) const {
+  return dynamic_cast<const TRadioButton*>(previous) != nullptr;
+}
+
+void TRadioButton::UpdateGroupTabStops() {
+  if (!Parent())
+    return;
+  std::vector<TRadioButton*> group;
+  for (TControl* c : Parent()->Controls())
+    if (auto* radio = dynamic_cast<TRadioButton*>(c))
+      group.push_back(radio);
+  const bool anyChecked =
+      std::any_of(group.begin(), group.end(), [](TRadioButton* r) { return r->FChecked; });
+  for (TRadioButton* radio : group) {
+    if (!radio->HandleAllocated())
+      continue;
+    const HWND wnd = radio->Handle();
+    const LONG style = GetWindowLongA(wnd, GWL_STYLE);
+    const bool stop = radio->FChecked || !anyChecked;
+    SetWindowLongA(wnd, GWL_STYLE, stop ? style | WS_TABSTOP : style & ~WS_TABSTOP);
+  }
 }
 
 // --- TEdit ---

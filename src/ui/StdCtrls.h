@@ -30,6 +30,7 @@ public:
   void SetShowAccelChar(bool value);
 
   void Paint(TCanvas& canvas) override;
+  int32_t AccessibleRole() const override;
   // Draws or, with DT_CALCRECT, measures the caption into rect.
   virtual void DrawLabelText(TCanvas& canvas, RECT& rect, UINT flags);
   // The auto-size pass: runs when AutoSize is set and the form is not being read.
@@ -73,6 +74,7 @@ public:
   const char* ClassName() const override { return "TButton"; }
   bool Default() const { return FDefault; }
   void SetDefault(bool value);
+  LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 protected:
   void CreateParams(TCreateParams& params) override;
@@ -106,13 +108,17 @@ public:
   bool Checked() const { return FChecked; }
   // Checking one clears the others of its group.
   void SetChecked(bool value);
+  LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 protected:
   void CreateParams(TCreateParams& params) override;
   void InitWnd() override;
   void Clicked() override;
+  bool JoinsGroupOf(const TWinControl* previous) const override;
 
 private:
+  // A group is one tab stop: its selected button, or every button while none is.
+  void UpdateGroupTabStops();
   bool FChecked = false;
 };
 

@@ -186,6 +186,72 @@ bool PostClick(HWND wizard, const std::string& text) {
   return button && PostMessageA(button, BM_CLICK, 0, 0);
 }
 
+HWND Focused(HWND wizard, double seconds) {
+  HWND focus = nullptr;
+  WaitUntil(
+      [&] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(wizard, nullptr), &info))
+          focus = info.hwndFocus;
+        return focus != nullptr && IsChild(wizard, focus);
+      },
+      seconds);
+  return focus;
+}
+
+void PressKey(HWND wizard, WORD key, bool shift) {
+  // Real keyboard input, so the program's key state (Shift) is real too; it
+  // goes to the foreground window's focus.
+  SetForegroundWindow(wizard);
+  std::vector<INPUT> inputs;
+  const auto add = [&](WORD vk, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(input);
+  };
+  if (shift)
+    add(VK_SHIFT, false);
+  add(key, false);
+  add(key, true);
+  if (shift)
+    add(VK_SHIFT, true);
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+  // Input is taken after sent and posted messages: give it a moment, then
+  // wait for the program to be idle again.
+  Sleep(300);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutA(wizard, WM_NULL, 0, 0, SMTO_BLOCK, 20000, &ignored);
+}
+
+bool Framed(HWND button) {
+  return (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+
+namespace {
+
+BOOL CALLBACK CollectTaskbarWindow(HWND wnd, LPARAM data) {
+  auto* search = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(wnd, &pid);
+  const LONG ex = GetWindowLongA(wnd, GWL_EXSTYLE);
+  const bool unowned = GetWindow(wnd, GW_OWNER) == nullptr && !(ex & WS_EX_TOOLWINDOW);
+  if (pid == search->first && IsWindowVisible(wnd) && (unowned || (ex & WS_EX_APPWINDOW)))
+    search->second.push_back(wnd);
+  return TRUE;
+}
+
+} // namespace
+
+std::vector<HWND> TaskbarWindows(DWORD processId) {
+  std::pair<DWORD, std::vector<HWND>> search{processId, {}};
+  EnumWindows(CollectTaskbarWindow, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
 std::string Page(HWND wizard) {
   if (Visible(wizard, "I agree"))
     return "licence";

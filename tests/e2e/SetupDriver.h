@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -76,6 +77,20 @@ bool Checked(HWND button);
 // handlers that open modal boxes or run long ("Start", "Finish").
 bool Click(HWND wizard, const std::string& text);
 bool PostClick(HWND wizard, const std::string& text);
+
+// The wizard's control with the keyboard focus, once it has one (null after
+// seconds).
+HWND Focused(HWND wizard, double seconds = 10);
+// Types one key at the wizard as the keyboard would, through its message
+// loop, and waits until the program has handled it. With shift, Shift is
+// held down meanwhile.
+void PressKey(HWND wizard, WORD key, bool shift = false);
+// Whether the button has the bold default frame.
+bool Framed(HWND button);
+
+// The top-level windows of the process that the shell gives a taskbar
+// button: visible, and unowned without WS_EX_TOOLWINDOW or with WS_EX_APPWINDOW.
+std::vector<HWND> TaskbarWindows(DWORD processId);
 
 // Which page shows: "welcome", "licence", "kind", "folder", "confirmation",
 // "finish", or "?" when none can be told.

@@ -127,7 +127,8 @@ TEST(Wizard, InstalledProductOffersReinstallAndUninstall) {
   EXPECT_EQ(setup.WaitExit(), 0);
 }
 
-// Every page's "Exit" ends the program at once, with nothing asked.
+// Every page's "Exit" ends the program at once, with nothing asked; Enter on
+// the focused "Exit" presses it.
 TEST(Wizard, ExitEndsTheProgramFromEveryPage) {
   RegDeleteKeyA(HKEY_CLASSES_ROOT, SClsidKey);
   const std::vector<std::vector<const char*>> walks = {{},
@@ -143,36 +144,117 @@ TEST(Wizard, ExitEndsTheProgramFromEveryPage) {
     for (const char* button : walks[i])
       ASSERT_TRUE(Click(w, button)) << button;
     EXPECT_EQ(Page(w), pages[i]);
-    ASSERT_TRUE(Click(w, "Exit")) << pages[i];
+    // Tab to "Exit" and Enter: the focused button, never the default one.
+    const HWND exit = Visible(w, "Exit");
+    for (int tabs = 0; tabs < 8 && Focused(w) != exit; ++tabs)
+      PressKey(w, VK_TAB);
+    ASSERT_EQ(Focused(w), exit) << pages[i];
+    PressKey(w, VK_RETURN);
     EXPECT_EQ(setup.WaitExit(), 0) << pages[i];
   }
 }
 
-TEST(Wizard, EnterPressesTheVisiblePagesDefaultButton) {
+// Keys as in every Windows dialog: Enter presses the focused push button,
+// else the default one; radio groups are one tab stop moved with the arrows;
+// Escape does nothing.
+TEST(Wizard, KeysWorkAsInADialog) {
+  TRegisteredProduct registered("C:\\Program Files\\QLXT3SE\\QLX_Tessel_3.dll");
+  TSetupProcess setup(QLX_SETUP_EXE);
+  const HWND w = setup.Wizard();
+  ASSERT_NE(w, nullptr);
+  const HWND next = Visible(w, "Next"), exit = Visible(w, "Exit");
+  ASSERT_EQ(Focused(w), next);
+  EXPECT_TRUE(Framed(next));
+  PressKey(w, VK_TAB);
+  EXPECT_EQ(Focused(w), exit);
+  EXPECT_TRUE(Framed(exit) && !Framed(next)) << "the default frame follows the focus";
+  PressKey(w, VK_TAB);
+  EXPECT_EQ(Focused(w), next) << "Tab cycles within the visible page";
+  PressKey(w, VK_TAB, true);
+  EXPECT_EQ(Focused(w), exit) << "Shift+Tab goes back";
+  PressKey(w, VK_ESCAPE);
+  EXPECT_TRUE(setup.Running());
+  EXPECT_EQ(Page(w), "welcome") << "Escape does nothing";
+  PressKey(w, VK_TAB);
+  PressKey(w, VK_RETURN);
+  ASSERT_EQ(Page(w), "licence");
+
+  const HWND agree = Visible(w, "I agree");
+  EXPECT_EQ(Focused(w), agree);
+  PressKey(w, VK_RETURN);
+  EXPECT_EQ(Page(w), "licence") << "the default Next is disabled";
+  PressKey(w, VK_SPACE);
+  EXPECT_TRUE(Checked(agree));
+  PressKey(w, VK_TAB);
+  PressKey(w, VK_TAB);
+  ASSERT_EQ(Focused(w), Visible(w, "Back"));
+  PressKey(w, VK_RETURN);
+  ASSERT_EQ(Page(w), "welcome") << "Enter presses the focused Back, not the default";
+  PressKey(w, VK_RETURN);
+  ASSERT_EQ(Page(w), "licence");
+  PressKey(w, VK_RETURN); // the check box has the focus: the default button
+  ASSERT_EQ(Page(w), "kind");
+
+  const HWND reinstall = Visible(w, SReinstall), uninstall = Visible(w, SUninstall);
+  EXPECT_EQ(Focused(w), reinstall) << "the group is entered at its selected button";
+  PressKey(w, VK_DOWN);
+  EXPECT_EQ(Focused(w), uninstall);
+  EXPECT_TRUE(Checked(uninstall) && !Checked(reinstall));
+  PressKey(w, VK_DOWN);
+  EXPECT_EQ(Focused(w), reinstall) << "the disabled New install is skipped";
+  PressKey(w, VK_UP);
+  EXPECT_EQ(Focused(w), uninstall);
+  EXPECT_TRUE(Checked(uninstall));
+  PressKey(w, VK_TAB);
+  EXPECT_EQ(Focused(w), Visible(w, "Next")) << "the group is one tab stop";
+  PressKey(w, VK_TAB, true);
+  EXPECT_EQ(Focused(w), uninstall);
+  PressKey(w, VK_RETURN);
+  ASSERT_EQ(Page(w), "confirmation");
+
+  // Tab to "Exit" and Enter: the program ends, "Start" never runs.
+  PressKey(w, VK_TAB);
+  PressKey(w, VK_TAB);
+  ASSERT_EQ(Focused(w), Visible(w, "Exit"));
+  EXPECT_FALSE(Framed(Visible(w, "Start")));
+  PressKey(w, VK_RETURN);
+  EXPECT_EQ(setup.WaitExit(), 0);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, SClsidKey, 0, KEY_READ, &key), ERROR_SUCCESS)
+      << "nothing was unregistered";
+  RegCloseKey(key);
+}
+
+// One taskbar button, the application's; the folder browser is modal for the
+// wizard and gives the focus back to "Browse".
+TEST(Wizard, OneTaskbarButtonAndAModalBrowser) {
   RegDeleteKeyA(HKEY_CLASSES_ROOT, SClsidKey);
   TSetupProcess setup(QLX_SETUP_EXE);
   const HWND w = setup.Wizard();
   ASSERT_NE(w, nullptr);
-  // Keys go to the focused control; the page shown put the focus in itself
-  // (the window shows a moment before it is activated and takes the focus).
-  auto enter = [w] {
-    HWND focus = nullptr;
-    WaitUntil(
-        [&] {
-          GUITHREADINFO info{};
-          info.cbSize = sizeof info;
-          if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info))
-            focus = info.hwndFocus;
-          return focus != nullptr;
-        },
-        10);
-    ASSERT_NE(focus, nullptr);
-    SendMessageA(focus, WM_KEYDOWN, VK_RETURN, 0);
-  };
-  enter();
-  EXPECT_EQ(Page(w), "licence");
-  enter(); // Next is disabled here: nothing happens
-  EXPECT_EQ(Page(w), "licence");
+  std::vector<HWND> buttons = TaskbarWindows(setup.Id());
+  ASSERT_EQ(buttons.size(), 1u);
+  EXPECT_EQ(TextOf(buttons[0]), "QLXT3SE");
+  // Its icon cannot be checked from here: Wine answers WM_GETICON and
+  // GetClassLongPtr(GCLP_HICON) from another process with null.
+  SetForegroundWindow(buttons[0]);
+  EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == w; }, 10))
+      << "activating the button brings the wizard forward";
+
+  ASSERT_TRUE(WalkToConfirmation(w));
+  ASSERT_TRUE(Click(w, "Back"));
+  ASSERT_EQ(Page(w), "folder");
+  const HWND browse = Visible(w, "Browse");
+  PressKey(w, VK_TAB); // from the folder field
+  ASSERT_EQ(Focused(w), browse);
+  ASSERT_TRUE(PostClick(w, "Browse"));
+  HWND browser = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (browser = TopLevel(setup.Id(), "#32770")) != nullptr; }, 30));
+  EXPECT_FALSE(IsWindowEnabled(w)) << "the wizard takes no input while the browser is open";
+  EXPECT_EQ(TaskbarWindows(setup.Id()).size(), 1u) << "the browser has no button of its own";
+  PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(w) && !IsWindow(browser); }, 20));
+  EXPECT_EQ(Focused(w), browse);
   ASSERT_TRUE(Click(w, "Exit"));
   EXPECT_EQ(setup.WaitExit(), 0);
 }

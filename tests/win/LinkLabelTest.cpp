@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <oleacc.h>
+
 #include "mx/mxLinkLabel.h"
 #include "ui/Application.h"
+#include "ui/ExtCtrls.h"
 #include "ui/Forms.h"
 
 namespace {
@@ -167,6 +170,98 @@ TEST_F(LinkLabelTest, ClickHandsTheLinkToTheShell) {
   EXPECT_EQ(clicks, 4);
   EXPECT_EQ(FLabel->Opened,
             (std::vector<std::string>{"www.quillon-software.example", "mailto:abc"}));
+}
+
+// A screen reader finds the windowless link as a link named by its caption,
+// whose default action follows it.
+TEST_F(LinkLabelTest, ScreenReadersFindTheLinkAndFollowIt) {
+  FLabel->SetLabelStyle(mx::lsInternetLink);
+  FLabel->SetLink("www.quillon-software.example");
+  IAccessible* acc = nullptr;
+  ASSERT_EQ(AccessibleObjectFromWindow(FForm->Handle(), OBJID_CLIENT, IID_IAccessible,
+                                       reinterpret_cast<void**>(&acc)),
+            S_OK);
+  long count = 0;
+  acc->get_accChildCount(&count);
+  EXPECT_EQ(count, 1);
+  VARIANT child{};
+  child.vt = VT_I4;
+  child.lVal = 1;
+  BSTR name = nullptr, action = nullptr;
+  VARIANT role{};
+  EXPECT_EQ(acc->get_accName(child, &name), S_OK);
+  EXPECT_EQ(acc->get_accDefaultAction(child, &action), S_OK);
+  EXPECT_EQ(acc->get_accRole(child, &role), S_OK);
+  EXPECT_STREQ(name, L"Quillon Software Company");
+  EXPECT_STREQ(action, L"Jump");
+  EXPECT_EQ(role.lVal, ROLE_SYSTEM_LINK);
+  SysFreeString(name);
+  SysFreeString(action);
+  EXPECT_EQ(acc->accDoDefaultAction(child), S_OK);
+  FApp.ProcessMessages();
+  EXPECT_EQ(FLabel->Opened, std::vector<std::string>{"www.quillon-software.example"});
+  acc->Release();
+}
+
+// GDI objects the process holds: the system's count where it keeps one; Wine
+// 8 answers 0, so there the live entries of Wine's GDI handle table, which the
+// process environment block points to (one table per process, owner unset).
+DWORD GdiObjectCount() {
+  if (const DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS))
+    return count;
+  struct TEntry { // Wine's GDI_HANDLE_ENTRY, the same in 32 and 64 bits
+    UINT64 Object;
+    USHORT ProcessId, Count;
+    USHORT Unique;
+    UCHAR Type, Flags;
+    UINT64 UserPointer;
+  };
+  static_assert(sizeof(TEntry) == 24);
+  const BYTE* peb = nullptr;
+  asm("movl %%fs:0x30, %0" : "=r"(peb)); // the thread's TEB points to the PEB
+  const auto* table = *reinterpret_cast<const TEntry* const*>(peb + 0x94); // GdiSharedHandleTable
+  if (!table)
+    return 0;
+  DWORD count = 0;
+  for (size_t i = 0; i < 0x10000; ++i)
+    if (table[i].Object && table[i].Type)
+      ++count;
+  return count;
+}
+
+// Painting the cases that swap fonts (shadowed link, disabled and centred or
+// bottom labels, a stretched picture, bevels) a few hundred times leaves no GDI
+// object behind.
+TEST_F(LinkLabelTest, PaintingLeavesNoGdiObjectBehind) {
+  FLabel->SetShadowSize(2);
+  FLabel->SetLabelStyle(mx::lsInternetLink);
+  auto* disabled = new ui::TLabel(FForm.get());
+  disabled->SetParent(FForm.get());
+  disabled->SetCaption("disabled");
+  disabled->SetEnabled(false);
+  disabled->SetLayout(ui::tlCenter);
+  auto* bottom = new ui::TLabel(FForm.get());
+  bottom->SetParent(FForm.get());
+  bottom->SetCaption("bottom");
+  bottom->SetLayout(ui::tlBottom);
+  bottom->SetAutoSize(false);
+  bottom->SetBounds(0, 40, 100, 40);
+  auto* bevel = new ui::TBevel(FForm.get());
+  bevel->SetParent(FForm.get());
+  bevel->SetShape(ui::bsBottomLine);
+  FForm->SetBounds(0, 0, 300, 200);
+  FForm->Show();
+  const auto paintAll = [&] {
+    FLabel->Perform(ui::CM_MOUSEENTER); // the link font and its shadow
+    FLabel->Perform(ui::CM_MOUSELEAVE);
+    RedrawWindow(FForm->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  };
+  paintAll();
+  const DWORD before = GdiObjectCount();
+  ASSERT_GT(before, 0u) << "no way to count the GDI objects";
+  for (int i = 0; i < 300; ++i)
+    paintAll();
+  EXPECT_LE(GdiObjectCount(), before + 2) << "a few may be cached, not one per paint";
 }
 
 } // namespace

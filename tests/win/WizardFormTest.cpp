@@ -3,8 +3,11 @@
 // collapse of "Browse".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
+
+#include <oleacc.h>
 
 #include "WinTestSupport.h"
 #include "mx/mxLinkLabel.h"
@@ -12,6 +15,7 @@
 #include "rtl/Streams.h"
 #include "setup/Unit1.h"
 #include "setup/Unit2.h"
+#include "setup/Unit3.h"
 #include "ui/Application.h"
 #include "ui/ComCtrls.h"
 
@@ -230,6 +234,136 @@ TEST_F(WizardFormTest, HiddenPagesGetTheirWindowsWhenFirstShown) {
   EXPECT_EQ(wintest::WindowText(form.Edit1->Handle()), folder);
   EXPECT_TRUE(IsWindowVisible(form.Edit1->Handle()));
   EXPECT_FALSE(IsWindowVisible(licence.Handle()));
+}
+
+// What a screen reader finds of a window's windowless controls, through oleacc.
+struct TAccessibleItem {
+  std::string Name, Action;
+  long Role = 0;
+  bool operator==(const TAccessibleItem&) const = default;
+};
+
+std::string Narrow(BSTR text) {
+  std::string result;
+  for (const wchar_t* c = text; c && *c; ++c)
+    result += static_cast<char>(*c);
+  SysFreeString(text);
+  return result;
+}
+
+class TAccessibleWindow {
+public:
+  explicit TAccessibleWindow(HWND wnd) {
+    AccessibleObjectFromWindow(wnd, OBJID_CLIENT, IID_IAccessible,
+                               reinterpret_cast<void**>(&FObject));
+  }
+  ~TAccessibleWindow() {
+    if (FObject)
+      FObject->Release();
+  }
+  TAccessibleWindow(const TAccessibleWindow&) = delete;
+  TAccessibleWindow& operator=(const TAccessibleWindow&) = delete;
+  // The simple-element children: the windowless controls.
+  std::vector<TAccessibleItem> Items() const {
+    std::vector<TAccessibleItem> items;
+    long count = 0;
+    if (!FObject || FAILED(FObject->get_accChildCount(&count)))
+      return items;
+    for (long i = 1; i <= count; ++i) {
+      IDispatch* window = nullptr;
+      if (FObject->get_accChild(Child(i), &window) == S_OK) { // a child window
+        window->Release();
+        continue;
+      }
+      TAccessibleItem item;
+      BSTR text = nullptr;
+      FObject->get_accName(Child(i), &text);
+      item.Name = Narrow(text);
+      text = nullptr;
+      FObject->get_accDefaultAction(Child(i), &text);
+      item.Action = Narrow(text);
+      VARIANT role{};
+      FObject->get_accRole(Child(i), &role);
+      item.Role = role.lVal;
+      items.push_back(item);
+    }
+    return items;
+  }
+  bool Has(const TAccessibleItem& wanted) const {
+    const auto items = Items();
+    return std::find(items.begin(), items.end(), wanted) != items.end();
+  }
+  HRESULT DoDefaultAction(const std::string& name) const {
+    const auto items = Items();
+    for (size_t i = 0; i < items.size(); ++i)
+      if (items[i].Name == name)
+        return FObject->accDoDefaultAction(Child(static_cast<long>(i + 1)));
+    return E_INVALIDARG;
+  }
+
+private:
+  static VARIANT Child(long id) {
+    VARIANT v{};
+    v.vt = VT_I4;
+    v.lVal = id;
+    return v;
+  }
+  IAccessible* FObject = nullptr;
+};
+
+// Every page tells a screen reader its heading, its texts, the link and the
+// separator; the thumbnail is a named picture that opens the viewer, whose
+// picture closes it again.
+TEST_F(WizardFormTest, ScreenReadersReadEveryPage) {
+  setup::TForm1& form = Load();
+  setup::RegisterForm3Class();
+  std::string viewerPath = QLX_FORM1_BIN;
+  viewerPath.replace(viewerPath.rfind("TFORM1"), 6, "TFORM3");
+  const std::vector<uint8_t> bytes = ReadFile(viewerPath);
+  rtl::TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
+  setup::TForm3 viewer(nullptr);
+  viewer.ReadForm(stream);
+  setup::Form3 = &viewer;
+  form.Show();
+  form.Button7Click(nullptr); // sets the confirmation texts
+  const TAccessibleItem link{"Quillon Software Company", "Jump", ROLE_SYSTEM_LINK};
+  const TAccessibleItem separator{"", "", ROLE_SYSTEM_SEPARATOR};
+  const auto text = [](const std::string& caption) {
+    return TAccessibleItem{caption, "", ROLE_SYSTEM_STATICTEXT};
+  };
+  const std::vector<std::pair<ui::TPanel*, std::vector<std::string>>> pages = {
+      {form.Panel1, {"Welcome to QLX Tessel 3 Starter Edition Install program", "build 6.2.15.1"}},
+      {form.Panel2, {"License Information and EULA"}},
+      {form.Panel3, {"Version of install"}},
+      {form.Panel4,
+       {"Choose an installation folder", "Tessel will be installed to the following folder:"}},
+      {form.Panel5,
+       {"Confirmation", setup::SInstallReady, "Installation folder:", form.Edit1->Text(),
+        setup::SInstallStart}},
+      {form.Panel6, {"QLX Tessel has been successfully installed"}},
+  };
+  for (const auto& [page, texts] : pages) {
+    form.ShowPage(page);
+    const TAccessibleWindow accessible(page->Handle());
+    const auto items = accessible.Items();
+    ASSERT_FALSE(items.empty()) << page->Name();
+    for (const std::string& caption : texts)
+      EXPECT_TRUE(accessible.Has(text(caption))) << page->Name() << ": " << caption;
+    EXPECT_TRUE(accessible.Has(link)) << page->Name();
+    EXPECT_TRUE(accessible.Has(separator)) << page->Name();
+  }
+  const TAccessibleWindow finish(form.Panel6->Handle());
+  EXPECT_TRUE(finish.Has({setup::SScreenshotName, "Open larger view", ROLE_SYSTEM_GRAPHIC}));
+  EXPECT_EQ(finish.DoDefaultAction(setup::SScreenshotName), S_OK);
+  FApp.ProcessMessages();
+  EXPECT_TRUE(IsWindowVisible(viewer.Handle())) << "the thumbnail's action opens the viewer";
+
+  const TAccessibleWindow picture(viewer.Handle());
+  EXPECT_TRUE(picture.Has({setup::SScreenshotName, "Close", ROLE_SYSTEM_GRAPHIC}));
+  EXPECT_EQ(picture.DoDefaultAction(setup::SScreenshotName), S_OK);
+  FApp.ProcessMessages();
+  EXPECT_FALSE(IsWindowVisible(viewer.Handle()));
+  setup::Form3 = nullptr;
 }
 
 TEST(BrowseDelimiters, DoubleDelimitersCollapseLeftToRight) {
