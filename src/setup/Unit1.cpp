@@ -30,10 +30,6 @@ std::string FolderOfFile(const std::string& path) {
   return folder;
 }
 
-std::string AccessDeniedText(const std::string& path) {
-  return "Access denied...\r\nFilename: " + path + "\r\nInstallation terminated...";
-}
-
 std::string WithDelimiter(const std::string& folder) {
   return !folder.empty() && folder.back() == '\\' ? folder : folder + '\\';
 }
@@ -70,12 +66,6 @@ bool SamePath(const std::string& a, const std::string& b) {
     return n == 0 || n >= sizeof buffer ? path : std::string(buffer, n);
   };
   return !a.empty() && lstrcmpiA(full(a).c_str(), full(b).c_str()) == 0;
-}
-
-// The folder of a library path, keeping its trailing delimiter.
-std::string InstalledFolderOf(const std::string& library) {
-  const size_t cut = library.find_last_of("\\:");
-  return cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
 }
 
 // Keeps the page's buttons disabled while "Start" runs: the waits for the
@@ -351,18 +341,16 @@ void TForm1::WriteUninstallRecord(const std::string& folder) {
 }
 
 void TForm1::Uninstall(const std::string& installedFolder) {
-  const int count = mxStorage1->StoredItems()->Count();
-  for (int i = 0; i < count; ++i) {
-    const std::string path = installedFolder + mxStorage1->GetStoredItem(i)->FileName();
-    if (DeleteFileA(path.c_str()) || !FileExists(path))
-      continue;
-    ui::Application->MessageBox(AccessDeniedText(path));
+  std::vector<std::string> names;
+  for (int i = 0; i < mxStorage1->StoredItems()->Count(); ++i)
+    names.push_back(mxStorage1->GetStoredItem(i)->FileName());
+  const std::string inUse = DeleteProductFiles(installedFolder, names);
+  if (!inUse.empty()) {
+    ui::Application->MessageBox(AccessDeniedText(inUse));
     ui::Application->Terminate();
     return;
   }
-  DeleteFileA((installedFolder + SUninstallerFileName).c_str());
-  RemoveDirectoryA(WithoutDelimiter(installedFolder).c_str());
-  DeleteRegistryKey(SUninstallKey, HKEY_LOCAL_MACHINE);
+  RemoveUninstallerFolderAndRecord(installedFolder);
   ui::Application->MessageBox(SUninstallDone);
   ui::Application->Terminate();
 }
