@@ -3,8 +3,10 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "rtl/SysUtils.h"
 #include "ui/Application.h"
@@ -101,6 +103,63 @@ int32_t ReadDwordData(HKEY key, const std::string& valueName) {
   for (size_t i = data.size(); i-- > 0;)
     bits = (bits << 8) | static_cast<unsigned char>(data[i]);
   return static_cast<int32_t>(bits);
+}
+
+// --- Paths ----------------------------------------------------------------------
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool SameAsciiText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiUpper(x) == AsciiUpper(y);
+         });
+}
+
+// The components between delimiters, empty ones included.
+std::vector<std::string> SplitPath(const std::string& path, const char* delimiters = "\\") {
+  std::vector<std::string> components;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find_first_of(delimiters, start);
+    components.push_back(path.substr(start, end - start));
+    if (end == std::string::npos)
+      return components;
+    start = end + 1;
+  }
+}
+
+// The system opens the device, not a file, for these names whatever the
+// extension or folder.
+bool IsDeviceName(const std::string& component) {
+  std::string base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ')
+    base.pop_back();
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (SameAsciiText(base, device))
+      return true;
+  return base.size() == 4 &&
+         (SameAsciiText(base.substr(0, 3), "COM") || SameAsciiText(base.substr(0, 3), "LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// Why a single folder or file name cannot be used as it stands; empty when it
+// can. The system silently drops a trailing dot or blank, so such a name (and
+// "." and "..") names something other than what it says.
+std::string ComponentProblem(const std::string& component) {
+  for (char c : component)
+    if (static_cast<unsigned char>(c) < 32 || std::strchr("<>:\"/\\|?*", c))
+      return "a name holds a character that is not allowed";
+  if (IsDeviceName(component))
+    return component + " is a device name";
+  if (!component.empty() && (component.back() == '.' || component.back() == ' '))
+    return "a name ends in a dot or a blank";
+  return {};
 }
 
 // --- Programs -------------------------------------------------------------------
@@ -201,7 +260,28 @@ std::wstring GetProgramFilesDir() {
 }
 
 std::wstring GetInstalledServerPath() {
-  return AnsiToWide(ReadRegistryString(SInProcServerKey, "", HKEY_CLASSES_ROOT));
+  const std::string path = ReadRegistryString(SMachineInProcServerKey, "", HKEY_LOCAL_MACHINE);
+  return IsProductServerPath(path) ? AnsiToWide(path) : std::wstring();
+}
+
+bool IsProductServerPath(const std::string& path) {
+  std::string rest;
+  size_t minimumComponents = 1;
+  if (path.size() > 3 && IsAsciiLetter(path[0]) && path[1] == ':' && path[2] == '\\') {
+    rest = path.substr(3);
+  } else if (path.size() > 2 && path[0] == '\\' && path[1] == '\\') {
+    rest = path.substr(2);
+    minimumComponents = 3; // server, share, file
+  } else {
+    return false;
+  }
+  const std::vector<std::string> components = SplitPath(rest);
+  if (components.size() < minimumComponents)
+    return false;
+  for (const std::string& component : components)
+    if (component.empty() || !ComponentProblem(component).empty())
+      return false;
+  return SameAsciiText(components.back(), SServerFileName);
 }
 
 std::string ReadRegistryString(const std::string& keyPath, const std::string& valueName,
@@ -238,6 +318,48 @@ void WriteRegistryString(const std::string& keyPath, const std::string& valueNam
 
 void DeleteRegistryKey(const std::string& keyPath, HKEY root) {
   RegDeleteKeyA(root, keyPath.c_str());
+}
+
+// --- Installation folder and stored file names ------------------------------------
+
+std::string InstallFolderProblem(const std::string& folder, size_t longestFileName) {
+  const auto delimiter = [](char c) { return c == '\\' || c == '/'; };
+  std::string rest;
+  size_t rootNames = 0;
+  if (folder.size() >= 3 && IsAsciiLetter(folder[0]) && folder[1] == ':' && delimiter(folder[2])) {
+    rest = folder.substr(3);
+  } else if (folder.size() > 2 && delimiter(folder[0]) && delimiter(folder[1])) {
+    rest = folder.substr(2);
+    rootNames = 2; // server and share
+  } else {
+    return "not a full path";
+  }
+  const std::vector<std::string> names = SplitPath(rest, "\\/");
+  for (size_t i = 0; i < names.size(); ++i) {
+    // Doubled and trailing delimiters are harmless, except where the server
+    // and share names belong.
+    if (names[i].empty() && i >= rootNames)
+      continue;
+    if (names[i].empty())
+      return "not a full path";
+    if (std::string problem = ComponentProblem(names[i]); !problem.empty())
+      return problem;
+  }
+  if (names.size() < rootNames)
+    return "not a full path";
+  // A folder name leaves room for an 8.3 name; each file path fits MAX_PATH.
+  const size_t bare = delimiter(folder.back()) ? folder.size() - 1 : folder.size();
+  if (bare > MAX_PATH - 12 - 1 || bare + 1 + longestFileName >= MAX_PATH)
+    return "too long";
+  return {};
+}
+
+std::string InvalidFolderText(const std::string& folder, const std::string& problem) {
+  return "The installation folder is not valid: " + folder + " (" + problem + ").";
+}
+
+bool IsUsableFileName(const std::string& fileName) {
+  return !fileName.empty() && ComponentProblem(fileName).empty();
 }
 
 // --- Other programs and the shell ---------------------------------------------------

@@ -22,6 +22,11 @@ inline constexpr const char* SCurrentVersionKey = "\\Software\\Microsoft\\Window
 inline constexpr const char* SProgramFilesDirValue = "ProgramFilesDir";
 inline constexpr const char* SInProcServerKey =
     "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
+// The same key in the machine's own classes, where the elevated regsvr32
+// writes it and a standard user cannot.
+inline constexpr const char* SMachineInProcServerKey =
+    "Software\\Classes\\CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
+inline constexpr const char* SServerFileName = "QLX_Tessel_3.dll";
 inline constexpr const char* SPreferencesKey =
     "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellEx\\Preferencies\\General";
 inline constexpr const char* SInstallFolderValue = "InstallFolder";
@@ -43,8 +48,17 @@ TRegistryVariant& ReadRegistryValue(HKEY root, const std::string& keyPath,
 // The system's program files folder; raises what ReadRegistryValue raises.
 std::wstring GetProgramFilesDir();
 
-// The path of the registered product library; empty when none is registered.
+// The path of the registered product library, read from the machine's own
+// classes (the merged HKEY_CLASSES_ROOT lets any user plant a value there);
+// empty when none is registered or the value is not one IsProductServerPath
+// accepts, so that nothing is ever unregistered or deleted on its word.
 std::wstring GetInstalledServerPath();
+
+// Whether a registered library path looks like ours: a full path, drive
+// ("X:\...") or UNC ("\\server\share\..."), naming "QLX_Tessel_3.dll" in any
+// letter case, with no empty, "." or ".." component and no character that a
+// file name cannot hold.
+bool IsProductServerPath(const std::string& path);
 
 // A value of at most 255 characters as text; empty when anything fails.
 std::string ReadRegistryString(const std::string& keyPath, const std::string& valueName, HKEY root);
@@ -56,6 +70,22 @@ void WriteRegistryString(const std::string& keyPath, const std::string& valueNam
 
 // Deletes a key that has no subkeys; every failure is ignored.
 void DeleteRegistryKey(const std::string& keyPath, HKEY root);
+
+// --- Installation folder and stored file names ----------------------------------
+
+// Why the folder text can never hold the product's files, for the message;
+// empty when it can. A full path (drive or UNC) whose names a folder may
+// carry, short enough that the folder, a delimiter and the longest file name
+// stay within MAX_PATH. Blanks inside names, a trailing delimiter and folders
+// that do not exist yet are fine.
+std::string InstallFolderProblem(const std::string& folder, size_t longestFileName);
+
+// The box naming a folder that InstallFolderProblem refused.
+std::string InvalidFolderText(const std::string& folder, const std::string& problem);
+
+// Whether a stored item's file name may be written into the installation
+// folder: one plain name that stays inside it.
+bool IsUsableFileName(const std::string& fileName);
 
 // --- Other programs and the shell -------------------------------------------
 

@@ -177,19 +177,61 @@ TEST(RegistryLocations, ProgramFilesDirAcceptsEachTypeAndRaisesOtherwise) {
   }
 }
 
-TEST(RegistryLocations, InstalledServerPathUpTo255Characters) {
-  const std::string clsidKey = std::string("CLSID\\") + SProductClassId;
-  wintest::TRegistryBackup backup(HKEY_CLASSES_ROOT, SInProcServerKey, "", clsidKey);
-  RegDeleteTreeA(HKEY_CLASSES_ROOT, clsidKey.c_str());
+TEST(RegistryLocations, InstalledServerPathComesFromTheMachinesClasses) {
+  const std::string machineClsid = std::string("Software\\Classes\\CLSID\\") + SProductClassId;
+  wintest::TRegistryBackup backup(HKEY_LOCAL_MACHINE, SMachineInProcServerKey, "", machineClsid);
+  wintest::TRegistryBackup user(HKEY_CURRENT_USER, SMachineInProcServerKey, "", machineClsid);
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, machineClsid.c_str());
+  EXPECT_EQ(GetInstalledServerPath(), L"");
+
+  // What any user can write does not count, however good it looks.
+  const std::string planted = "C:\\Users\\Public\\QLX_Tessel_3.dll";
+  SetRawValue(HKEY_CURRENT_USER, SMachineInProcServerKey, "", REG_SZ, planted + '\0');
   EXPECT_EQ(GetInstalledServerPath(), L"");
 
   std::string path = "C:\\Program Files\\QLXT3SE\\";
-  path += std::string(255 - path.size() - 16, 'd') + "QLX_Tessel_3.dll";
+  path += std::string(255 - path.size() - 17, 'd') + "\\QLX_Tessel_3.dll";
   ASSERT_EQ(path.size(), 255u);
-  SetRawValue(HKEY_CLASSES_ROOT, SInProcServerKey, "", REG_SZ, path + '\0');
+  SetRawValue(HKEY_LOCAL_MACHINE, SMachineInProcServerKey, "", REG_SZ, path + '\0');
   EXPECT_EQ(GetInstalledServerPath(), AnsiToWide(path));
-  SetRawValue(HKEY_CLASSES_ROOT, SInProcServerKey, "", REG_SZ, "d" + path + '\0');
+  path.insert(path.size() - 17, "d");
+  SetRawValue(HKEY_LOCAL_MACHINE, SMachineInProcServerKey, "", REG_SZ, path + '\0');
   EXPECT_EQ(GetInstalledServerPath(), L"");
+  // A value the rule refuses reads as not installed.
+  SetRawValue(HKEY_LOCAL_MACHINE, SMachineInProcServerKey, "", REG_SZ,
+              std::string("C:QLX_Tessel_3.dll\0", 19));
+  EXPECT_EQ(GetInstalledServerPath(), L"");
+}
+
+TEST(RegistryLocations, OnlyFullPathsToOurLibraryCount) {
+  for (const char* good : {"C:\\Program Files\\QLXT3SE\\QLX_Tessel_3.dll", "d:\\qlx_tessel_3.DLL",
+                           "\\\\server\\share\\QLX_Tessel_3.dll", "C:\\a b\\x.y\\QLX_Tessel_3.dll"})
+    EXPECT_TRUE(IsProductServerPath(good)) << good;
+  for (const char* bad : {"",
+                          "QLX_Tessel_3.dll",
+                          "C:QLX_Tessel_3.dll",
+                          "\\QLX_Tessel_3.dll",
+                          "C:\\Decoy\\other.dll",
+                          "C:\\Decoy\\..\\QLX_Tessel_3.dll",
+                          "C:\\.\\QLX_Tessel_3.dll",
+                          "C:\\a\\\\QLX_Tessel_3.dll",
+                          "\\\\server\\QLX_Tessel_3.dll",
+                          "\\\\?\\C:\\QLX_Tessel_3.dll",
+                          "\\\\.\\C:\\QLX_Tessel_3.dll",
+                          "C:/Decoy/QLX_Tessel_3.dll",
+                          "C:\\Decoy/../QLX_Tessel_3.dll",
+                          "C:\\x\\QLX_Tessel_3.dll:s",
+                          "C:\\a.\\QLX_Tessel_3.dll",
+                          "C:\\a \\QLX_Tessel_3.dll",
+                          "C:\\NUL\\QLX_Tessel_3.dll",
+                          "C:\\x\\QLX_Tessel_3.dll.",
+                          "C:\\x\\QLX_Tessel_3.dll ",
+                          "\"C:\\x\\QLX_Tessel_3.dll\"",
+                          "C:\\x\\my_QLX_Tessel_3.dll",
+                          "1:\\QLX_Tessel_3.dll"})
+    EXPECT_FALSE(IsProductServerPath(bad)) << bad;
+  constexpr char withNul[] = "C:\\a\0b\\QLX_Tessel_3.dll";
+  EXPECT_FALSE(IsProductServerPath(std::string(withNul, sizeof withNul - 1)));
 }
 
 TEST(TextConversions, RoundTripThroughTheAnsiCodePage) {
