@@ -4,13 +4,14 @@
 // Wine's regsvr32.
 #include <gtest/gtest.h>
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <chrono>
 
 #include "Scenario.h"
 #include "SetupDriver.h"
+
+// After windows.h, which Scenario.h brings.
+#include <shellapi.h>
 
 using namespace e2e;
 
