@@ -24,7 +24,6 @@ constexpr const char* SWrongFolder =
     "This uninstaller does not belong to the installed QLX Tessel 3 Starter Edition: nothing was "
     "removed.";
 constexpr const char* SUninstallDone = "Uninstall successfull";
-constexpr DWORD SShellRestartWait = 5000;
 // Longest wait for the part in the installation folder to end: its file is
 // one of those to delete.
 constexpr DWORD SStarterWait = 30000;
@@ -101,10 +100,7 @@ void Uninstall(const TArguments& arguments) {
     return Finish(SWrongFolder);
   if (arguments.Starter)
     WaitForSingleObject(arguments.Starter, SStarterWait);
-  setup::UnregisterServer(library);
-  setup::RestartShell(true);
-  // The shell's process needs the time to go; nothing is processed meanwhile.
-  Sleep(SShellRestartWait);
+  setup::UnregisterAndRestartShell(library);
   const std::string inUse = setup::DeleteProductFiles(folder, SProductFiles);
   if (!inUse.empty())
     return Finish(setup::AccessDeniedText(inUse).c_str());

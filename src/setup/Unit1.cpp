@@ -291,10 +291,7 @@ std::string TForm1::UnregisterExisting() {
   if (library.empty())
     return {};
   const std::string folder = InstalledFolderOf(WideToAnsi(library));
-  UnregisterServer(library);
-  RestartShell(true);
-  // The shell's process needs the time to go; nothing is processed meanwhile.
-  Sleep(SShellRestartWait);
+  UnregisterAndRestartShell(library);
   return folder;
 }
 

@@ -467,6 +467,12 @@ std::string SelectFolder(const std::string& title, uint32_t flags, std::string& 
 
 // --- Uninstall --------------------------------------------------------------------
 
+void UnregisterAndRestartShell(const std::wstring& library) {
+  UnregisterServer(library);
+  RestartShell(true);
+  Sleep(SShellRestartWait);
+}
+
 std::string InstalledFolderOf(const std::string& library) {
   const size_t cut = library.find_last_of("\\:");
   return cut == std::string::npos ? std::string() : library.substr(0, cut + 1);

@@ -128,6 +128,12 @@ std::string SelectFolder(const std::string& title, uint32_t flags, std::string& 
 // --- Uninstall ----------------------------------------------------------------
 // The steps the wizard's uninstall and the product's uninstaller share.
 
+inline constexpr DWORD SShellRestartWait = 5000;
+
+// Unregisters the library, restarts the shell with its notice, then gives the
+// shell's process 5000 ms to go, processing nothing meanwhile.
+void UnregisterAndRestartShell(const std::wstring& library);
+
 // The folder of a registered library path, keeping its trailing delimiter;
 // empty when the path has no delimiter.
 std::string InstalledFolderOf(const std::string& library);
