@@ -9,6 +9,8 @@
 // it there and ends.
 #include <windows.h>
 
+#include "PrivateFolder.h"
+
 namespace {
 
 constexpr DWORD SPathSize = MAX_PATH + 1;
@@ -53,8 +55,12 @@ void AppendNumber(char* buffer, DWORD value, int base) {
   Append(buffer, text);
 }
 
-// A new folder under the temporary folder that no one else created.
+// A new folder under the temporary folder that no one else created, and
+// that only the administrators may change.
 bool MakePrivateFolder(char* folder) {
+  SECURITY_ATTRIBUTES security{};
+  security.nLength = sizeof security;
+  security.lpSecurityDescriptor = const_cast<BYTE*>(SPrivateSecurity);
   char temp[SPathSize] = {};
   const DWORD n = GetTempPathA(SPathSize, temp);
   if (n == 0 || n >= SPathSize)
@@ -66,7 +72,7 @@ bool MakePrivateFolder(char* folder) {
     Append(folder, temp);
     Append(folder, "QLXT3SE-");
     AppendNumber(folder, seed, 16);
-    if (CreateDirectoryA(folder, nullptr))
+    if (CreateDirectoryA(folder, &security))
       return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS)
       return false;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "WinTestSupport.h"
+#include "product/PrivateFolder.h"
 #include "setup/Unit2.h"
 #include "ui/Application.h"
 
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -169,6 +171,20 @@ TEST_F(ProductTest, ComputerFolderListsTheProductUntilItIsUnregistered) {
   TComPtr<IShellFolder> computer;
   ASSERT_TRUE(BindToComputer(computer));
   EXPECT_EQ(0, CountNamed(computer.P, "QLX Tessel"));
+}
+
+// Written out byte by byte for the uninstaller's kernel32-only part, so read
+// back through the system: only SYSTEM and the administrators, nothing
+// inherited from the user's temporary folder. (Wine keeps no descriptor on
+// files, so the folder itself cannot show it here.)
+TEST(UninstallerFolder, SecurityIsPrivate) {
+  char* text = nullptr;
+  ASSERT_TRUE(IsValidSecurityDescriptor(const_cast<BYTE*>(SPrivateSecurity)));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+      const_cast<BYTE*>(SPrivateSecurity), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+      nullptr));
+  EXPECT_STREQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", text);
+  LocalFree(text);
 }
 
 TEST_F(ProductTest, ClassFactoryMakesTheObjectAndTracksUnloading) {
