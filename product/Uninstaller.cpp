@@ -12,18 +12,17 @@
 #include <string>
 #include <vector>
 
+// The wizard's texts only: its code is not linked in.
+#include "setup/Unit1.h"
 #include "setup/Unit2.h"
 #include "ui/Application.h"
 
 namespace {
 
 constexpr const char* SQuestion = "Remove QLX Tessel 3 Starter Edition from your computer?";
-constexpr const char* SNotInstalled =
-    "QLX Tessel 3 Starter Edition is not installed: nothing was removed.";
 constexpr const char* SWrongFolder =
     "This uninstaller does not belong to the installed QLX Tessel 3 Starter Edition: nothing was "
     "removed.";
-constexpr const char* SUninstallDone = "Uninstall successfull";
 // Longest wait for the part in the installation folder to end: its file is
 // one of those to delete.
 constexpr DWORD SStarterWait = 30000;
@@ -94,7 +93,7 @@ void Finish(const char* text) {
 void Uninstall(const TArguments& arguments) {
   const std::wstring library = setup::GetInstalledServerPath();
   if (library.empty())
-    return Finish(SNotInstalled);
+    return Finish(setup::SNotInstalled);
   const std::string folder = setup::InstalledFolderOf(setup::WideToAnsi(library));
   if (folder.empty() || !SameFolder(folder, arguments.Folder))
     return Finish(SWrongFolder);
@@ -105,7 +104,7 @@ void Uninstall(const TArguments& arguments) {
   if (!inUse.empty())
     return Finish(setup::AccessDeniedText(inUse).c_str());
   setup::RemoveUninstallerFolderAndRecord(folder);
-  Finish(SUninstallDone);
+  Finish(setup::SUninstallDone);
 }
 
 } // namespace
