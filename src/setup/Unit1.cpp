@@ -35,10 +35,6 @@ std::string FolderOfFile(const std::string& path) {
   return folder;
 }
 
-std::string AccessDeniedText(const std::string& path) {
-  return "Access denied...\r\nFilename: " + path + "\r\nInstallation terminated...";
-}
-
 std::string WithDelimiter(const std::string& folder) {
   return !folder.empty() && folder.back() == '\\' ? folder : folder + '\\';
 }
@@ -111,12 +107,6 @@ bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
 // when it has none.
 std::string ItemLabel(const mx::TmxStoredItem& item) {
   return item.FileName().empty() ? item.Name() : item.FileName();
-}
-
-// The folder of a library path, keeping its trailing delimiter.
-std::string InstalledFolderOf(const std::string& library) {
-  const size_t cut = library.find_last_of("\\:");
-  return cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
 }
 
 // Keeps the page's buttons disabled while "Start" runs: the waits for the
@@ -391,10 +381,7 @@ std::string TForm1::UnregisterExisting() {
   if (library.empty())
     return {};
   const std::string folder = InstalledFolderOf(WideToAnsi(library));
-  UnregisterServer(library);
-  RestartShell(true);
-  // The shell's process needs the time to go; nothing is processed meanwhile.
-  Sleep(SShellRestartWait);
+  UnregisterAndRestartShell(library);
   return folder;
 }
 
@@ -441,22 +428,20 @@ void TForm1::WriteUninstallRecord(const std::string& folder) {
 }
 
 void TForm1::Uninstall(const std::string& installedFolder) {
-  const int count = mxStorage1->StoredItems()->Count();
-  for (int i = 0; i < count; ++i) {
+  std::vector<std::string> names;
+  for (int i = 0; i < mxStorage1->StoredItems()->Count(); ++i) {
     const std::string& name = mxStorage1->GetStoredItem(i)->FileName();
     // Only a name that stays inside the folder; nothing outside it is ours.
-    if (!IsUsableFileName(name))
-      continue;
-    const std::string path = installedFolder + name;
-    if (DeleteFileA(path.c_str()) || !FileExists(path))
-      continue;
-    ui::Application->MessageBox(AccessDeniedText(path));
+    if (IsUsableFileName(name))
+      names.push_back(name);
+  }
+  const std::string inUse = DeleteProductFiles(installedFolder, names);
+  if (!inUse.empty()) {
+    ui::Application->MessageBox(AccessDeniedText(inUse));
     ui::Application->Terminate();
     return;
   }
-  DeleteFileA((installedFolder + SUninstallerFileName).c_str());
-  RemoveDirectoryA(WithoutDelimiter(installedFolder).c_str());
-  DeleteRegistryKey(SUninstallKey, HKEY_LOCAL_MACHINE);
+  RemoveUninstallerFolderAndRecord(installedFolder);
   ui::Application->MessageBox(SUninstallDone);
   ui::Application->Terminate();
 }

@@ -32,11 +32,8 @@ inline constexpr const char* SNotInstalled =
     "QLX Tessel 3 Starter Edition is not installed: nothing was removed.";
 inline constexpr const char* SRestartFailed =
     "Unable to restart windows.\r\nPlease restart your computer manually.";
-inline constexpr DWORD SShellRestartWait = 5000;
 inline constexpr uint32_t SRestartFlags = 6; // EWX_REBOOT | EWX_FORCE
 
-// The three lines naming a product file that could not be deleted.
-std::string AccessDeniedText(const std::string& path);
 // Path forms of the folder field's text.
 std::string WithDelimiter(const std::string& folder);
 std::string WithoutDelimiter(const std::string& folder);

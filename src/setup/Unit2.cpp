@@ -468,6 +468,44 @@ std::string SelectFolder(const std::string& title, uint32_t flags, std::string& 
   return folder;
 }
 
+// --- Uninstall --------------------------------------------------------------------
+
+void UnregisterAndRestartShell(const std::wstring& library) {
+  UnregisterServer(library);
+  RestartShell(true);
+  Sleep(SShellRestartWait);
+}
+
+std::string InstalledFolderOf(const std::string& library) {
+  const size_t cut = library.find_last_of("\\:");
+  return cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
+}
+
+std::string DeleteProductFiles(const std::string& folder, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    const std::string path = folder + name;
+    if (DeleteFileA(path.c_str()))
+      continue;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return path;
+  }
+  return {};
+}
+
+void RemoveUninstallerFolderAndRecord(const std::string& folder) {
+  DeleteFileA((folder + "Uninstall.exe").c_str());
+  std::string bare = folder;
+  if (!bare.empty() && bare.back() == '\\')
+    bare.pop_back();
+  RemoveDirectoryA(bare.c_str());
+  DeleteRegistryKey(SUninstallKey, HKEY_LOCAL_MACHINE);
+}
+
+std::string AccessDeniedText(const std::string& path) {
+  return "Access denied...\r\nFilename: " + path + "\r\nInstallation terminated...";
+}
+
 // --- Text conversions -----------------------------------------------------------
 
 std::wstring AnsiToWide(const std::string& text) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include <windows.h>
 
@@ -123,6 +124,31 @@ int CALLBACK CenterBrowseDialog(HWND dialog, UINT message, LPARAM param, LPARAM 
 // Shows the system's folder browser; folder becomes the chosen folder's path,
 // or empty when the user cancelled. Returns folder.
 std::string SelectFolder(const std::string& title, uint32_t flags, std::string& folder);
+
+// --- Uninstall ----------------------------------------------------------------
+// The steps the wizard's uninstall and the product's uninstaller share.
+
+inline constexpr DWORD SShellRestartWait = 5000;
+
+// Unregisters the library, restarts the shell with its notice, then gives the
+// shell's process 5000 ms to go, processing nothing meanwhile.
+void UnregisterAndRestartShell(const std::wstring& library);
+
+// The folder of a registered library path, keeping its trailing delimiter;
+// empty when the path has no delimiter.
+std::string InstalledFolderOf(const std::string& library);
+
+// Deletes each named file in folder (with its delimiter), in order; a file
+// that is gone already counts as deleted. Stops at the first file that cannot
+// be deleted and still exists, and returns its path; empty when all are gone.
+std::string DeleteProductFiles(const std::string& folder, const std::vector<std::string>& names);
+
+// What follows the product's files: "Uninstall.exe" in folder (whatever the
+// result), the folder when it is empty, and the uninstall record.
+void RemoveUninstallerFolderAndRecord(const std::string& folder);
+
+// The three lines naming a product file that could not be deleted.
+std::string AccessDeniedText(const std::string& path);
 
 // --- Text conversions through the ANSI code page ------------------------------
 

@@ -232,14 +232,18 @@ void TApplication::Terminate() {
   PostQuitMessage(0);
 }
 
-void TApplication::ShowBox(const std::string& text, UINT flags, const char* caption) {
+int TApplication::ShowBox(const std::string& text, UINT flags, const char* caption) {
   TDisableTaskWindows disabled(FHandle);
   TCentreNextBox centred;
-  MessageBoxA(FHandle, text.c_str(), caption ? caption : FTitle.c_str(), flags);
+  return MessageBoxA(FHandle, text.c_str(), caption ? caption : FTitle.c_str(), flags);
 }
 
 void TApplication::MessageBox(const std::string& text) {
   ShowBox(text, MB_OK);
+}
+
+bool TApplication::Confirm(const std::string& text) {
+  return ShowBox(text, MB_YESNO) == IDYES;
 }
 
 void TApplication::ShowException(const std::exception& error) {

@@ -51,6 +51,8 @@ public:
   // The plain notice: modal, captioned with the title, no icon, one OK button,
   // centred on the screen.
   void MessageBox(const std::string& text);
+  // The same box with "Yes" and "No"; true for "Yes".
+  bool Confirm(const std::string& text);
   // The error box for an exception that left a handler.
   void ShowException(const std::exception& error);
   // The error dialog: modal, captioned "Error", error icon, one OK button,
@@ -58,7 +60,7 @@ public:
   void ErrorDialog(const std::string& text);
 
 private:
-  void ShowBox(const std::string& text, UINT flags, const char* caption = nullptr);
+  int ShowBox(const std::string& text, UINT flags, const char* caption = nullptr);
   void DispatchOne(MSG& msg);
 
   std::string FTitle;

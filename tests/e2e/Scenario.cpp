@@ -1,6 +1,10 @@
 #include "Scenario.h"
 
+#include <shlobj.h>
+#include <shlwapi.h>
+
 #include <algorithm>
+#include <initializer_list>
 
 namespace e2e {
 
@@ -58,7 +62,7 @@ void DumpInto(HKEY key, const std::string& prefix, std::map<std::string, std::st
 // scenario may have left running.
 BOOL CALLBACK CollectLeftOver(HWND wnd, LPARAM param) {
   const std::string cls = ClassOf(wnd);
-  if (cls != "QlxTForm1" && cls != "Progman")
+  if (cls != "QlxTForm1" && cls != "Progman" && cls != "TApplication")
     return TRUE;
   DWORD id = 0;
   GetWindowThreadProcessId(wnd, &id);
@@ -244,6 +248,7 @@ void ResetProduct(const std::vector<std::string>& folders) {
   RegDeleteKeyA(HKEY_CLASSES_ROOT, SClassKey);
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, SUninstallKey);
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, SUninstallKey);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, SNameSpaceKey);
   for (const std::string& folder : folders)
     RemoveTree(folder);
 }
@@ -254,6 +259,38 @@ HWND WindowOfProcess(const char* cls, DWORD processId) {
   TWindowSearch search{cls, processId};
   EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
   return search.Found;
+}
+
+std::vector<std::string> ComputerFolderNames() {
+  std::vector<std::string> names;
+  const HRESULT com = CoInitialize(nullptr);
+  IShellFolder* desktop = nullptr;
+  IShellFolder* computer = nullptr;
+  IEnumIDList* items = nullptr;
+  LPITEMIDLIST drives = nullptr;
+  if (SUCCEEDED(SHGetDesktopFolder(&desktop)) &&
+      SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &drives)) &&
+      SUCCEEDED(desktop->BindToObject(drives, nullptr, IID_IShellFolder,
+                                      reinterpret_cast<void**>(&computer))) &&
+      computer->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &items) == S_OK) {
+    LPITEMIDLIST item = nullptr;
+    while (items->Next(1, &item, nullptr) == S_OK) {
+      STRRET name{};
+      char text[MAX_PATH] = {};
+      if (SUCCEEDED(computer->GetDisplayNameOf(item, SHGDN_NORMAL, &name)))
+        StrRetToBufA(&name, item, text, sizeof text);
+      names.emplace_back(text);
+      CoTaskMemFree(item);
+    }
+  }
+  for (IUnknown* object : {static_cast<IUnknown*>(items), static_cast<IUnknown*>(computer),
+                           static_cast<IUnknown*>(desktop)})
+    if (object)
+      object->Release();
+  CoTaskMemFree(drives);
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return names;
 }
 
 // --- "Start" --------------------------------------------------------------------

@@ -28,6 +28,9 @@ inline constexpr const char* SSettingsKey =
     "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellEx\\Preferencies\\General";
 inline constexpr const char* SUninstallKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QLXT3SE";
+inline constexpr const char* SNameSpaceKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MyComputer\\NameSpace\\"
+    "{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
 inline constexpr const char* kProductFiles[] = {"QLX_Tessel_3.dll", "sqlite3.dll", "uninstall.exe",
                                                 "Msvcrt.dll"};
 
@@ -82,6 +85,9 @@ void ResetProduct(const std::vector<std::string>& folders);
 
 // The top-level window of this class that the process owns, or null.
 HWND WindowOfProcess(const char* cls, DWORD processId);
+
+// The display names of the computer folder's items, as the shell lists them.
+std::vector<std::string> ComputerFolderNames();
 
 // --- "Start" --------------------------------------------------------------------
 

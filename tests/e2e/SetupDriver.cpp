@@ -336,10 +336,14 @@ TMessageBox WaitForMessageBox(DWORD processId, double seconds) {
 }
 
 bool PressOk(const TMessageBox& box, double seconds) {
+  return PressButton(box, IDOK, seconds);
+}
+
+bool PressButton(const TMessageBox& box, int id, double seconds) {
   if (!box)
     return false;
-  PostMessageA(box.Window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(box.Window, IDOK)));
+  PostMessageA(box.Window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box.Window, id)));
   return WaitUntil([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); }, seconds);
 }
 

@@ -127,5 +127,7 @@ TMessageBox FindMessageBox(DWORD processId);
 TMessageBox WaitForMessageBox(DWORD processId, double seconds = 60);
 // Presses the box's OK button; true once the box has gone.
 bool PressOk(const TMessageBox& box, double seconds = 10);
+// Presses the box's button of this id (IDYES, IDNO, ...); true once the box has gone.
+bool PressButton(const TMessageBox& box, int id, double seconds = 10);
 
 } // namespace e2e

@@ -12,6 +12,9 @@
 #include "Scenario.h"
 #include "SetupDriver.h"
 
+// After windows.h, which Scenario.h brings.
+#include <shellapi.h>
+
 using namespace e2e;
 
 namespace {
@@ -145,6 +148,44 @@ void UninstallCompletely() {
   ExpectPlainBox(outcome.Box, "Uninstall successfull");
   REQUIRE(PressOk(outcome.Box));
   EXPECT_EQ(setup.WaitExit(30), 0);
+}
+
+constexpr const char* SQuestion = "Remove QLX Tessel 3 Starter Edition from your computer?";
+
+int Listed(const char* name) {
+  const std::vector<std::string> names = ComputerFolderNames();
+  return static_cast<int>(std::count(names.begin(), names.end(), name));
+}
+
+// Runs a command line as Windows runs the record's UninstallString: the
+// program is the first argument CommandLineToArgvW finds. Answers the
+// uninstaller's question (the uninstaller proper is a process of its own)
+// and returns the box that follows, if any.
+TMessageBox RunUninstaller(const std::string& commandLine, int answer) {
+  int count = 0;
+  LPWSTR* argv =
+      CommandLineToArgvW(std::wstring(commandLine.begin(), commandLine.end()).c_str(), &count);
+  const std::wstring first = argv && count > 0 ? argv[0] : L"";
+  LocalFree(argv);
+  EXPECT_EQ(count, 1) << commandLine;
+  EXPECT_TRUE(FileExists(std::string(first.begin(), first.end()))) << commandLine;
+  TProgram starter(commandLine);
+  EXPECT_EQ(starter.WaitExit(60), 0) << "the part in the installation folder starts and ends";
+  const TMessageBox question = WaitForMessageBox(0);
+  ExpectPlainBox(question, SQuestion);
+  if (!PressButton(question, answer))
+    return {};
+  return answer == IDYES ? WaitForMessageBox(0) : TMessageBox{};
+}
+
+std::string PendingDeletions() {
+  char data[16384] = {};
+  DWORD size = sizeof data - 2;
+  RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+               "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
+  std::string text(data, size);
+  std::replace(text.begin(), text.end(), '\0', '|');
+  return text;
 }
 
 // Fills the disk of path so that only about leave bytes stay free.
@@ -347,6 +388,54 @@ TEST_F(Uninstall, StopsAtAFileInUseAndSkipsMissingAndForeignFiles) {
     EXPECT_EQ(setup.WaitExit(30), 0);
   }
   EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{"notes.txt", "sqlite3.dll"}));
+}
+
+// The record's UninstallString run as Windows runs it, from a folder that
+// holds the product's Msvcrt.dll: "No" changes nothing, a copy elsewhere
+// refuses, "Yes" removes everything, and a file in use stops it.
+TEST_F(Uninstall, RecordedUninstallerRemovesTheProductFromItsOwnFolder) {
+  const std::string folder = kRoot + "\\Recorded\\QLXT3SE";
+  REQUIRE(InstallNew(QLX_SETUP_EXE, folder));
+  EXPECT_EQ(Listed("QLX Tessel"), 1) << "the computer folder lists the product";
+  const TProductState installed = ProductState(folder);
+
+  EXPECT_FALSE(RunUninstaller(Record("UninstallString"), IDNO));
+  const std::string elsewhere = kRoot + "\\Elsewhere";
+  MakeFolders(elsewhere);
+  WriteBytes(elsewhere + "\\Uninstall.exe", Installed(folder, "uninstall.exe"));
+  const TMessageBox refused = RunUninstaller("\"" + elsewhere + "\\Uninstall.exe\"", IDYES);
+  EXPECT_NE(refused.Text.find("does not belong"), std::string::npos) << refused.Text;
+  PressOk(refused);
+  EXPECT_TRUE(ProductState(folder) == installed) << "\"No\" and a foreign folder change nothing";
+
+  TMessageBox box = RunUninstaller(Record("UninstallString"), IDYES);
+  ExpectPlainBox(box, SShellNotice);
+  REQUIRE(PressOk(box));
+  box = WaitForMessageBox(0);
+  ExpectPlainBox(box, "Uninstall successfull");
+  REQUIRE(PressOk(box));
+  EXPECT_FALSE(FolderExists(folder)) << "the installation folder is emptied and removed";
+  EXPECT_TRUE(FolderExists(kRoot + "\\Recorded"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
+  EXPECT_EQ(RegisteredLibrary(), "");
+  EXPECT_EQ(Listed("QLX Tessel"), 0);
+  EXPECT_NE(PendingDeletions().find("\\QLXT3SE-"), std::string::npos)
+      << "the uninstaller's copy goes at the next restart: " << PendingDeletions();
+
+  // Installed again (a new install is all that is offered), a file in use
+  // stops the uninstall with the record kept.
+  REQUIRE(InstallNew(QLX_SETUP_EXE, folder));
+  const std::string busy = folder + "\\sqlite3.dll";
+  const HANDLE held =
+      CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  box = RunUninstaller(Record("UninstallString"), IDYES);
+  PressOk(box);
+  box = WaitForMessageBox(0);
+  ExpectPlainBox(box, "Access denied...\r\nFilename: " + busy + "\r\nInstallation terminated...");
+  PressOk(box);
+  CloseHandle(held);
+  EXPECT_EQ(Record("DisplayName"), "QLX Tessel 3 Starter Edition") << "the record stays";
+  EXPECT_EQ(Installed(folder, "uninstall.exe"), Payload("uninstall.exe"));
 }
 
 TEST_F(Failures, UncreatableFolderAndFullDiskStopOnTheConfirmationPage) {

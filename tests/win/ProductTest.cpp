@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "WinTestSupport.h"
+#include "product/PrivateFolder.h"
 #include "setup/Unit2.h"
 #include "ui/Application.h"
 
 #include <objbase.h>
+#include <sddl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <vector>
 
 using namespace setup;
 
@@ -17,6 +24,68 @@ constexpr const char* SServerKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5
 constexpr const char* SSettingsKey =
     "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellEx\\Preferencies\\General";
 
+constexpr const char* SNameSpaceKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+    "MyComputer\\NameSpace\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
+
+// Releases a COM interface pointer.
+template <class T> struct TComPtr {
+  T* P = nullptr;
+  ~TComPtr() {
+    if (P)
+      P->Release();
+  }
+  T* operator->() const { return P; }
+  void** Out() { return reinterpret_cast<void**>(&P); }
+};
+
+struct TItemList {
+  LPITEMIDLIST P = nullptr;
+  TItemList() = default;
+  TItemList(const TItemList&) = delete;
+  TItemList& operator=(const TItemList&) = delete;
+  ~TItemList() { CoTaskMemFree(P); }
+};
+
+// The display names of a shell folder's items; found keeps the item named
+// wanted, if any.
+std::vector<std::string> Items(IShellFolder* folder, const std::string& wanted = "",
+                               TItemList* found = nullptr) {
+  std::vector<std::string> names;
+  TComPtr<IEnumIDList> list;
+  if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &list.P) != S_OK)
+    return names;
+  TItemList item;
+  while (list->Next(1, &item.P, nullptr) == S_OK) {
+    STRRET name{};
+    char text[MAX_PATH] = {};
+    if (SUCCEEDED(folder->GetDisplayNameOf(item.P, SHGDN_NORMAL, &name)))
+      StrRetToBufA(&name, item.P, text, sizeof text);
+    names.emplace_back(text);
+    if (found && !found->P && names.back() == wanted)
+      std::swap(found->P, item.P);
+    CoTaskMemFree(item.P);
+    item.P = nullptr;
+  }
+  return names;
+}
+
+// The computer folder, as the shell's desktop reaches it.
+bool BindToComputer(TComPtr<IShellFolder>& computer) {
+  TComPtr<IShellFolder> desktop;
+  if (FAILED(SHGetDesktopFolder(&desktop.P)))
+    return false;
+  TItemList pidl;
+  wchar_t name[] = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
+  return SUCCEEDED(desktop->ParseDisplayName(nullptr, nullptr, name, nullptr, &pidl.P, nullptr)) &&
+         SUCCEEDED(desktop->BindToObject(pidl.P, nullptr, IID_IShellFolder, computer.Out()));
+}
+
+int CountNamed(IShellFolder* folder, const std::string& name) {
+  const std::vector<std::string> names = Items(folder);
+  return static_cast<int>(std::count(names.begin(), names.end(), name));
+}
+
 std::string ProductFile(const char* name) {
   return std::string(QLX_PRODUCT_DIR) + "/" + name;
 }
@@ -26,6 +95,7 @@ protected:
   void SetUp() override {
     // The prefix is the tests' own: start without any trace of the class.
     RegDeleteTreeA(HKEY_CLASSES_ROOT, SClassKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, SNameSpaceKey);
     FApp.SetTitle("QLXT3SE");
     FApp.Initialize();
     FFolder = wintest::TempFolder() + "\\QLX Product Test";
@@ -35,6 +105,7 @@ protected:
   }
   void TearDown() override {
     RegDeleteTreeA(HKEY_CLASSES_ROOT, SClassKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, SNameSpaceKey);
     DeleteFileA(FLibrary.c_str());
     RemoveDirectoryA(FFolder.c_str());
   }
@@ -60,6 +131,60 @@ TEST_F(ProductTest, RegistrationLeavesItsPathAndUnregistrationKeepsTheSettings) 
   RegisterServer(AnsiToWide(FLibrary));
   UnregisterServer(AnsiToWide(FLibrary));
   EXPECT_FALSE(wintest::KeyExists(HKEY_CLASSES_ROOT, SClassKey));
+}
+
+// The computer folder lists the registered product as "QLX Tessel"; bound
+// through the shell, it is an empty folder that knows where it is.
+TEST_F(ProductTest, ComputerFolderListsTheProductUntilItIsUnregistered) {
+  RegisterServer(AnsiToWide(FLibrary));
+  EXPECT_EQ("QLX Tessel", ReadRegistryString(SClassKey, "", HKEY_CLASSES_ROOT));
+  EXPECT_EQ(FLibrary + ",0",
+            ReadRegistryString(std::string(SClassKey) + "\\DefaultIcon", "", HKEY_CLASSES_ROOT));
+  EXPECT_TRUE(wintest::KeyExists(HKEY_LOCAL_MACHINE, SNameSpaceKey));
+  {
+    TComPtr<IShellFolder> computer;
+    ASSERT_TRUE(BindToComputer(computer));
+    TItemList product;
+    const std::vector<std::string> names = Items(computer.P, "QLX Tessel", &product);
+    ASSERT_TRUE(product.P) << names.size() << " items, none of them the product";
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), "QLX Tessel"));
+    ULONG attributes = SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
+    LPCITEMIDLIST child = product.P;
+    EXPECT_EQ(S_OK, computer->GetAttributesOf(1, &child, &attributes));
+    EXPECT_EQ(static_cast<ULONG>(SFGAO_FOLDER), attributes);
+
+    TComPtr<IShellFolder> tessel;
+    ASSERT_EQ(S_OK, computer->BindToObject(child, nullptr, IID_IShellFolder, tessel.Out()));
+    EXPECT_TRUE(Items(tessel.P).empty());
+    TComPtr<IPersistFolder2> persist;
+    ASSERT_EQ(S_OK, tessel->QueryInterface(IID_IPersistFolder2, persist.Out()));
+    TItemList where;
+    EXPECT_EQ(S_OK, persist->GetCurFolder(&where.P));
+    EXPECT_TRUE(where.P && where.P->mkid.cb != 0);
+    TComPtr<IShellView> view;
+    EXPECT_EQ(S_OK, tessel->CreateViewObject(nullptr, IID_IShellView, view.Out()));
+  }
+
+  UnregisterServer(AnsiToWide(FLibrary));
+  EXPECT_FALSE(wintest::KeyExists(HKEY_LOCAL_MACHINE, SNameSpaceKey));
+  EXPECT_FALSE(wintest::KeyExists(HKEY_CLASSES_ROOT, SClassKey));
+  TComPtr<IShellFolder> computer;
+  ASSERT_TRUE(BindToComputer(computer));
+  EXPECT_EQ(0, CountNamed(computer.P, "QLX Tessel"));
+}
+
+// Written out byte by byte for the uninstaller's kernel32-only part, so read
+// back through the system: only SYSTEM and the administrators, nothing
+// inherited from the user's temporary folder. (Wine keeps no descriptor on
+// files, so the folder itself cannot show it here.)
+TEST(UninstallerFolder, SecurityIsPrivate) {
+  char* text = nullptr;
+  ASSERT_TRUE(IsValidSecurityDescriptor(const_cast<BYTE*>(SPrivateSecurity)));
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+      const_cast<BYTE*>(SPrivateSecurity), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+      nullptr));
+  EXPECT_STREQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", text);
+  LocalFree(text);
 }
 
 TEST_F(ProductTest, ClassFactoryMakesTheObjectAndTracksUnloading) {
@@ -88,6 +213,10 @@ TEST_F(ProductTest, ClassFactoryMakesTheObjectAndTracksUnloading) {
   EXPECT_EQ(S_FALSE, canUnload());
   void* other = nullptr;
   EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(IID_IClassFactory, &other));
+  IShellFolder* folder = nullptr;
+  EXPECT_EQ(S_OK, object->QueryInterface(IID_IShellFolder, reinterpret_cast<void**>(&folder)));
+  if (folder)
+    folder->Release();
   object->Release();
   EXPECT_EQ(S_OK, canUnload());
   factory->LockServer(TRUE);
