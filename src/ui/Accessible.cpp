@@ -12,24 +12,29 @@ namespace ui {
 
 namespace {
 
-// oleacc is not one of the DLLs that Windows always takes from System32, so
-// it is loaded at run time, after the program has narrowed the DLL search.
+// oleacc and oleaut32 are not DLLs that every Windows (or this Wine) always
+// takes from System32, so they are loaded at run time, after the program has
+// narrowed the DLL search, never imported from beside the program.
 struct TOleAcc {
   using TCreateStd = HRESULT(WINAPI*)(HWND, LONG, REFIID, void**);
   using TLresult = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
+  using TAllocLen = BSTR(WINAPI*)(const OLECHAR*, UINT);
   TCreateStd CreateStd = nullptr;
   TLresult Lresult = nullptr;
+  TAllocLen AllocLen = nullptr;
 
   TOleAcc() {
-    const HMODULE library = LoadLibraryA("oleacc.dll");
-    if (!library)
-      return;
-    CreateStd = reinterpret_cast<TCreateStd>(
-        reinterpret_cast<void*>(GetProcAddress(library, "CreateStdAccessibleObject")));
-    Lresult = reinterpret_cast<TLresult>(
-        reinterpret_cast<void*>(GetProcAddress(library, "LresultFromObject")));
+    if (const HMODULE library = LoadLibraryA("oleacc.dll")) {
+      CreateStd = reinterpret_cast<TCreateStd>(
+          reinterpret_cast<void*>(GetProcAddress(library, "CreateStdAccessibleObject")));
+      Lresult = reinterpret_cast<TLresult>(
+          reinterpret_cast<void*>(GetProcAddress(library, "LresultFromObject")));
+    }
+    if (const HMODULE library = LoadLibraryA("oleaut32.dll"))
+      AllocLen = reinterpret_cast<TAllocLen>(
+          reinterpret_cast<void*>(GetProcAddress(library, "SysAllocStringLen")));
   }
-  bool Usable() const { return CreateStd && Lresult; }
+  bool Usable() const { return CreateStd && Lresult && AllocLen; }
 };
 
 const TOleAcc& OleAcc() {
@@ -40,7 +45,7 @@ const TOleAcc& OleAcc() {
 BSTR ToBstr(const std::string& text) {
   const int n =
       MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+  BSTR result = OleAcc().AllocLen(nullptr, static_cast<UINT>(n));
   if (result && n > 0)
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result, n);
   return result;
@@ -156,7 +161,7 @@ public:
     return Guarded([&] {
       if (!role)
         return E_POINTER;
-      VariantInit(role);
+      role->vt = VT_EMPTY;
       const TTarget t = Resolve(child);
       if (t.Kind != TTarget::kWindowless)
         return Forward(t, [&](VARIANT v) { return FStandard->get_accRole(v, role); });
@@ -169,7 +174,7 @@ public:
     return Guarded([&] {
       if (!state)
         return E_POINTER;
-      VariantInit(state);
+      state->vt = VT_EMPTY;
       const TTarget t = Resolve(child);
       if (t.Kind != TTarget::kWindowless)
         return Forward(t, [&](VARIANT v) { return FStandard->get_accState(v, state); });
@@ -234,7 +239,7 @@ public:
     return Guarded([&] {
       if (!end)
         return E_POINTER;
-      VariantInit(end);
+      end->vt = VT_EMPTY;
       const TTarget t = Resolve(start);
       if (t.Kind != TTarget::kWindowless)
         return Forward(t, [&](VARIANT v) { return FStandard->accNavigate(direction, v, end); });
@@ -255,7 +260,7 @@ public:
     return Guarded([&] {
       if (!hit)
         return E_POINTER;
-      VariantInit(hit);
+      hit->vt = VT_EMPTY;
       POINT p{x, y};
       ScreenToClient(FWnd, &p);
       const std::vector<TControl*> children = Children();
