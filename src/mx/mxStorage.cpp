@@ -54,41 +54,14 @@ void TmxStoredItem::SetName(const std::string& name) {
   Changed(false);
 }
 
-namespace {
-
-// A device Windows opens in place of a file of this name, whatever follows
-// the first dot: CON, PRN, AUX, NUL, COM1-9, LPT1-9 (and their superscript
-// digits, which the ANSI code page gives as single bytes).
-bool IsDeviceName(const std::string& fileName) {
-  std::string base = fileName.substr(0, fileName.find('.'));
-  while (!base.empty() && base.back() == ' ')
-    base.pop_back();
-  const std::string upper = rtl::UpperCase(base);
-  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL")
-    return true;
-  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0))
-    return false;
-  const char digit = upper[3];
-  return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
-}
-
-bool HasForbiddenCharacter(const std::string& fileName) {
-  for (const char c : fileName)
-    if (static_cast<unsigned char>(c) < 0x20 ||
-        std::string_view("\\/:<>\"|?*").find(c) != std::string_view::npos)
-      return true;
-  return false;
-}
-
-} // namespace
-
 bool IsStorableFileName(const std::string& fileName) {
   if (fileName.empty())
     return true;
   if (fileName == "." || fileName == "..")
     return false;
   const char last = fileName.back();
-  return last != '.' && last != ' ' && !HasForbiddenCharacter(fileName) && !IsDeviceName(fileName);
+  return last != '.' && last != ' ' && !rtl::HasForbiddenFileNameCharacter(fileName) &&
+         !rtl::IsDeviceFileName(fileName);
 }
 
 bool IsPlainFileName(const std::string& fileName) {

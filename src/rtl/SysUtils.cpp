@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #ifdef _WIN32
@@ -139,6 +140,28 @@ std::string UpperCase(std::string s) {
     if (c >= 'a' && c <= 'z')
       c = static_cast<char>(c - 32);
   return s;
+}
+
+bool IsDeviceFileName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ')
+    base.pop_back();
+  const std::string upper = UpperCase(base);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (upper == device)
+      return true;
+  if (upper.size() != 4 || (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0))
+    return false;
+  const char digit = upper[3];
+  return (digit >= '1' && digit <= '9') || digit == '\xB9' || digit == '\xB2' || digit == '\xB3';
+}
+
+bool HasForbiddenFileNameCharacter(const std::string& name) {
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::string_view("\\/:<>\"|?*").find(c) != std::string_view::npos)
+      return true;
+  return false;
 }
 
 } // namespace rtl

@@ -97,4 +97,14 @@ bool SameText(const std::string& a, const std::string& b);
 // for exactly the texts SameText takes as equal.
 std::string UpperCase(std::string s);
 
+// A device Windows opens in place of a file of this name, whatever follows
+// the first dot and in any folder: CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+// COM1-9 and LPT1-9 (and their superscript digits, which the ANSI code page
+// gives as single bytes).
+bool IsDeviceFileName(const std::string& name);
+
+// Whether a file or folder name holds a character Windows does not allow in
+// one: a control character, a path delimiter, the drive colon or <>"|?*.
+bool HasForbiddenFileNameCharacter(const std::string& name);
+
 } // namespace rtl

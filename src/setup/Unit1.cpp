@@ -84,11 +84,6 @@ TExitWindowsProc ExitWindowsProc = &ExitWindowsEx;
 
 namespace {
 
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Read-only access to a file's identity; sharing everything, so that a file
 // in use can be looked at too.
 ui::THandle OpenForIdentity(const std::string& path) {

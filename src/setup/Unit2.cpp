@@ -3,7 +3,6 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <vector>
@@ -111,16 +110,6 @@ bool IsAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameAsciiText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiUpper(x) == AsciiUpper(y);
-         });
-}
-
 // The components between delimiters, empty ones included.
 std::vector<std::string> SplitPath(const std::string& path, const char* delimiters = "\\") {
   std::vector<std::string> components;
@@ -134,28 +123,13 @@ std::vector<std::string> SplitPath(const std::string& path, const char* delimite
   }
 }
 
-// The system opens the device, not a file, for these names whatever the
-// extension or folder.
-bool IsDeviceName(const std::string& component) {
-  std::string base = component.substr(0, component.find('.'));
-  while (!base.empty() && base.back() == ' ')
-    base.pop_back();
-  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-    if (SameAsciiText(base, device))
-      return true;
-  return base.size() == 4 &&
-         (SameAsciiText(base.substr(0, 3), "COM") || SameAsciiText(base.substr(0, 3), "LPT")) &&
-         base[3] >= '1' && base[3] <= '9';
-}
-
 // Why a single folder or file name cannot be used as it stands; empty when it
 // can. The system silently drops a trailing dot or blank, so such a name (and
 // "." and "..") names something other than what it says.
 std::string ComponentProblem(const std::string& component) {
-  for (char c : component)
-    if (static_cast<unsigned char>(c) < 32 || std::strchr("<>:\"/\\|?*", c))
-      return "a name holds a character that is not allowed";
-  if (IsDeviceName(component))
+  if (rtl::HasForbiddenFileNameCharacter(component))
+    return "a name holds a character that is not allowed";
+  if (rtl::IsDeviceFileName(component))
     return component + " is a device name";
   if (!component.empty() && (component.back() == '.' || component.back() == ' '))
     return "a name ends in a dot or a blank";
@@ -281,7 +255,7 @@ bool IsProductServerPath(const std::string& path) {
   for (const std::string& component : components)
     if (component.empty() || !ComponentProblem(component).empty())
       return false;
-  return SameAsciiText(components.back(), SServerFileName);
+  return rtl::SameText(components.back(), SServerFileName);
 }
 
 std::string ReadRegistryString(const std::string& keyPath, const std::string& valueName,
@@ -468,6 +442,11 @@ std::string SelectFolder(const std::string& title, uint32_t flags, std::string& 
   return folder;
 }
 
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // --- Uninstall --------------------------------------------------------------------
 
 void UnregisterAndRestartShell(const std::wstring& library) {
@@ -484,10 +463,7 @@ std::string InstalledFolderOf(const std::string& library) {
 std::string DeleteProductFiles(const std::string& folder, const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     const std::string path = folder + name;
-    if (DeleteFileA(path.c_str()))
-      continue;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!DeleteFileA(path.c_str()) && FileExists(path))
       return path;
   }
   return {};

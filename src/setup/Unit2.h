@@ -138,6 +138,9 @@ void UnregisterAndRestartShell(const std::wstring& library);
 // empty when the path has no delimiter.
 std::string InstalledFolderOf(const std::string& library);
 
+// Whether a file (not a folder) of that name exists.
+bool FileExists(const std::string& path);
+
 // Deletes each named file in folder (with its delimiter), in order; a file
 // that is gone already counts as deleted. Stops at the first file that cannot
 // be deleted and still exists, and returns its path; empty when all are gone.
