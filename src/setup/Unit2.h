@@ -73,6 +73,11 @@ void DeleteRegistryKey(const std::string& keyPath, HKEY root);
 
 // --- Installation folder and stored file names ----------------------------------
 
+// "Start" stages each new file and sets each old one aside beside its final
+// name, under names of this length: "~QLX" and 8 hex digits and ".tmp". The
+// folder rule leaves room for them as for the stored file names.
+inline constexpr size_t SScratchNameLength = 16;
+
 // Why the folder text can never hold the product's files, for the message;
 // empty when it can. A full path (drive or UNC) whose names a folder may
 // carry, short enough that the folder, a delimiter and the longest file name
