@@ -11,6 +11,9 @@
 # for each try), a prefix counts as made only once the marker written last
 # exists, and a failed try ends every process of the prefix and makes it
 # again, up to three times. Everything a start runs goes to wine-env/start.log.
+# QLX_WINE_ARCH=win64 makes a 64-bit prefix, where the 32-bit programs run
+# under WOW64 as on 64-bit Windows; a prefix keeps the kind it was made with
+# for later calls that name none.
 set -euo pipefail
 
 cmd=${1:?command}
@@ -20,7 +23,15 @@ state="$build/wine-env"
 mkdir -p "$state"
 
 export WINEPREFIX="$state/prefix"
-export WINEARCH=win32
+arch=${QLX_WINE_ARCH:-$(cat "$state/arch" 2>/dev/null || echo win32)}
+case $arch in
+win32 | win64) ;;
+*)
+  echo "wine-env: QLX_WINE_ARCH must be win32 or win64, not $arch" >&2
+  exit 2
+  ;;
+esac
+export WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installers, no menu entries: the tests need none of them.
 # No crash debugger either: under qemu it hangs instead of reporting, and a
@@ -184,14 +195,16 @@ end_prefix() {
 # One try: makes the prefix unless it is complete, then starts its server.
 try_start() {
   deadline=$((SECONDS + limit))
-  if [ ! -f "$complete" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
-    rm -f "$complete" "$state/fonts.done"
+  if [ ! -f "$complete" ] || [ ! -f "$WINEPREFIX/system.reg" ] ||
+    [ "$(cat "$state/arch" 2>/dev/null || echo win32)" != "$arch" ]; then
+    rm -f "$complete" "$state/fonts.done" "$state/arch"
     end_prefix
     if ! rm -rf "$WINEPREFIX"; then
       reason="$WINEPREFIX could not be removed"
       return 1
     fi
     step wineboot -i || return 1
+    echo "$arch" >"$state/arch"
     copy_fonts
     setup_fonts || return 1
     # The server these steps started ends a few seconds after them; the
@@ -245,8 +258,8 @@ run)
   ;;
 env)
   start >/dev/null
-  printf 'export WINEPREFIX=%q WINEARCH=win32 WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q\n' \
-    "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$(cat "$state/display")"
+  printf 'export WINEPREFIX=%q WINEARCH=%q WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q\n' \
+    "$WINEPREFIX" "$arch" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$(cat "$state/display")"
   ;;
 stop)
   end_prefix

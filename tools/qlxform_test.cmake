@@ -1,5 +1,6 @@
 # Runs the built qlxform over the seed forms: dump then compile must give the
-# same bytes, and bad input must fail with status 1 and one line on stderr.
+# same bytes, bad input must fail with status 1 and one line on stderr, and
+# dump and list must refuse the same nesting.
 #   cmake -DQLXFORM=<tool> -DCORPUS=<folder> -DWORK=<scratch folder> -P qlxform_test.cmake
 
 file(REMOVE_RECURSE ${WORK})
@@ -45,3 +46,46 @@ endforeach()
 if(EXISTS ${WORK}/bad.bin)
   message(FATAL_ERROR "a failed compile left its output behind")
 endif()
+
+# Objects, lists and collections count as one nesting, the same for dump and
+# list: 256 levels are read, 257 refused by both.
+function(nested_form file kind levels)
+  math(EXPR inner "${levels} - 1")
+  math(EXPR outer "${levels} - 2")
+  if(kind STREQUAL "objects")
+    string(REPEAT "\\001T\\001A\\000" ${levels} open)
+    string(REPEAT "\\000" ${levels} close)
+    set(body "${open}${close}")
+  elseif(kind STREQUAL "lists")
+    # The root, and lists inside each other in its property X.
+    string(REPEAT "\\001" ${inner} open)
+    string(REPEAT "\\000" ${inner} close)
+    set(body "\\001T\\001A\\001X${open}${close}\\000\\000")
+  else()
+    # The root, and collections whose one item holds the next in its X.
+    string(REPEAT "\\001X\\016\\001" ${outer} open)
+    string(REPEAT "\\000\\000" ${outer} close)
+    set(body "\\001T\\001A${open}\\001X\\016\\000${close}\\000\\000")
+  endif()
+  execute_process(COMMAND printf "TPF0${body}" OUTPUT_FILE ${file} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "could not write ${file}")
+  endif()
+endfunction()
+
+foreach(kind objects lists collections)
+  foreach(levels 256 257)
+    set(form ${WORK}/${kind}-${levels}.bin)
+    nested_form(${form} ${kind} ${levels})
+    foreach(command dump list)
+      execute_process(COMMAND ${QLXFORM} ${command} ${form} RESULT_VARIABLE rc
+                      OUTPUT_QUIET ERROR_VARIABLE err)
+      if(levels EQUAL 256 AND NOT rc EQUAL 0)
+        message(FATAL_ERROR "${command} of ${levels} ${kind}: status ${rc}: ${err}")
+      endif()
+      if(levels EQUAL 257 AND (NOT rc EQUAL 1 OR NOT err MATCHES "Form nesting too deep\n$"))
+        message(FATAL_ERROR "${command} of ${levels} ${kind}: status ${rc}, '${err}'")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()

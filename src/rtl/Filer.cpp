@@ -136,6 +136,7 @@ void TReader::ReadBinary(const std::function<void(TStream&)>& read) {
 void TReader::ReadCollection(TCollection* collection) {
   if (FBinary.ReadValue() != TValueType::vaCollection)
     throw EReadError(SInvalidPropertyType);
+  TNestingGuard nesting(FBinary.Depth());
   if (!FBinary.EndOfList())
     collection->Clear();
   collection->BeginUpdate();
@@ -193,7 +194,7 @@ void TReader::ReadProperty(TPersistent* instance, const std::string& instanceNam
 }
 
 TComponent* TReader::ReadComponent(TComponent* component) {
-  TNestingGuard guard(FDepth);
+  TNestingGuard guard(FBinary.Depth());
   bool hasPrefix = false;
   uint8_t prefix = 0;
   TValueType posType = TValueType::vaNull;

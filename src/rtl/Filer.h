@@ -174,7 +174,6 @@ private:
   const TMethodTable* FMethods = nullptr;
   bool FSkipUnknown = false;
   std::vector<TComponent*> FLoaded;
-  int FDepth = 0;
 };
 
 class TWriter {

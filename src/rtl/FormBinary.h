@@ -78,6 +78,10 @@ public:
   std::string ReadStr();
   // Skips one value of any tag, nested ones included.
   void SkipValue();
+  // The levels open around the next value. The component reader counts its
+  // objects and collections here too, so every reader of a stream refuses
+  // the same nesting.
+  int& Depth() { return FDepth; }
 
   // Lossless reads into the tree.
   TFormValue ReadFormValue();

@@ -1,5 +1,6 @@
 #include "Scenario.h"
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -183,9 +184,9 @@ unsigned long long FreeBytes(const std::string& path) {
 // --- Registry -------------------------------------------------------------------
 
 std::optional<std::string> RegistryString(HKEY root, const std::string& key,
-                                          const std::string& value) {
+                                          const std::string& value, REGSAM view) {
   TKey k;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k.H) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k.H) != ERROR_SUCCESS)
     return std::nullopt;
   char data[2048];
   DWORD type = 0, size = sizeof data;
@@ -199,9 +200,9 @@ std::optional<std::string> RegistryString(HKEY root, const std::string& key,
   return text;
 }
 
-bool KeyExists(HKEY root, const std::string& key) {
+bool KeyExists(HKEY root, const std::string& key, REGSAM view) {
   TKey k;
-  return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k.H) == ERROR_SUCCESS;
+  return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k.H) == ERROR_SUCCESS;
 }
 
 void SetRegistryString(HKEY root, const std::string& key, const std::string& value,
@@ -236,10 +237,43 @@ TProductState ProductState(const std::string& folder) {
 }
 
 std::string DefaultFolder() {
+  // On 64-bit Windows the 64-bit view names the folder of 32-bit programs:
+  // the program's own read of "ProgramFilesDir" must be redirected to it.
+  const bool wow64 = UnderWow64();
   return RegistryString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                        "ProgramFilesDir")
+                        wow64 ? "ProgramFilesDir (x86)" : "ProgramFilesDir",
+                        wow64 ? KEY_WOW64_64KEY : 0)
              .value_or("<no program files folder>") +
          "\\QLXT3SE";
+}
+
+bool UnderWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+void ExpectOnlyIn32BitView(const std::string& folder) {
+  if (!UnderWow64())
+    return;
+  const std::string library = folder + "\\QLX_Tessel_3.dll";
+  const std::string server = SServerKey;
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, SUninstallKey, "DisplayName", KEY_WOW64_32KEY),
+            "QLX Tessel 3 Starter Edition");
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + server, "", KEY_WOW64_32KEY),
+            library);
+  EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, SSettingsKey, "InstallFolder", KEY_WOW64_32KEY),
+            folder);
+  // Where the 64-bit view finds them.
+  EXPECT_EQ(RegistryString(
+                HKEY_LOCAL_MACHINE,
+                "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QLXT3SE",
+                "DisplayName", KEY_WOW64_64KEY),
+            "QLX Tessel 3 Starter Edition");
+  EXPECT_EQ(RegistryString(HKEY_LOCAL_MACHINE, "Software\\Classes\\Wow6432Node\\" + server, "",
+                           KEY_WOW64_64KEY),
+            library);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey, KEY_WOW64_64KEY));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, SClassKey, KEY_WOW64_64KEY));
 }
 
 void ResetProduct(const std::vector<std::string>& folders) {

@@ -52,10 +52,11 @@ unsigned long long FreeBytes(const std::string& path);
 // --- Registry -------------------------------------------------------------------
 
 // A REG_SZ value's text without its terminating NUL; nothing when missing or
-// of another type.
+// of another type. view picks a registry view (KEY_WOW64_32KEY or
+// KEY_WOW64_64KEY); without it, this process's own.
 std::optional<std::string> RegistryString(HKEY root, const std::string& key,
-                                          const std::string& value);
-bool KeyExists(HKEY root, const std::string& key);
+                                          const std::string& value, REGSAM view = 0);
+bool KeyExists(HKEY root, const std::string& key, REGSAM view = 0);
 void SetRegistryString(HKEY root, const std::string& key, const std::string& value,
                        const std::string& data);
 // Every value under the key and its subkeys, as "subkey\name" -> "type:data".
@@ -74,8 +75,17 @@ struct TProductState {
 };
 TProductState ProductState(const std::string& folder);
 
-// The program files folder followed by "\QLXT3SE": the folder field's default.
+// The program files folder of 32-bit programs followed by "\QLXT3SE": the
+// folder field's default.
 std::string DefaultFolder();
+
+// Whether this 32-bit process runs on 64-bit Windows, as the setup program does.
+bool UnderWow64();
+
+// On 64-bit Windows: the uninstall record and the class of an install into
+// folder are in the 32-bit view, under Wow6432Node, and the 64-bit view has
+// neither. Nothing to check on 32-bit Windows, which has one view.
+void ExpectOnlyIn32BitView(const std::string& folder);
 
 // Ends setup programs and "Progman" owners left by an earlier scenario, then
 // deletes the product's class key, its uninstall record and the folders.

@@ -75,6 +75,7 @@ void ExpectInstalled(const std::string& folder) {
             "http://www.quillon-software.example/PageProducer.aspx?PageID=1&BodyID=500");
   EXPECT_EQ(DumpKey(HKEY_LOCAL_MACHINE, SUninstallKey).size(), 6u) << "six values, no subkeys";
   EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, SSettingsKey, "InstallFolder"), folder);
+  ExpectOnlyIn32BitView(folder);
 }
 
 void ExpectNothingRecorded() {
