@@ -162,6 +162,11 @@ public:
   void SetStyle(TFontStyles value);
   int32_t Charset() const { return FCharset; }
   void SetCharset(int32_t value);
+  // Height is given at 96 DPI; the GDI font is made for this DPI.
+  int32_t PixelsPerInch() const { return FPixelsPerInch; }
+  void SetPixelsPerInch(int32_t value);
+  // The height the GDI font gets: Height at PixelsPerInch.
+  int32_t PixelHeight() const { return MulDiv(FHeight, FPixelsPerInch, 96); }
 
   HFONT Handle();
   // Runs after every change of an attribute.
@@ -178,6 +183,7 @@ private:
   TColor FColor = clWindowText;
   TFontStyles FStyle = 0;
   int32_t FCharset = DEFAULT_CHARSET;
+  int32_t FPixelsPerInch = 96;
   TFontHandle FHandle;
 };
 

@@ -236,6 +236,134 @@ TEST_F(WizardFormTest, HiddenPagesGetTheirWindowsWhenFirstShown) {
   EXPECT_FALSE(IsWindowVisible(licence.Handle()));
 }
 
+// Every control of a tree, parents first.
+void Collect(ui::TControl* control, std::vector<ui::TControl*>& all) {
+  all.push_back(control);
+  if (auto* w = dynamic_cast<ui::TWinControl*>(control))
+    for (ui::TControl* c : w->Controls())
+      Collect(c, all);
+}
+
+// The extent of a caption in the control's own font, wrapped at its width
+// when it wraps.
+SIZE TextExtent(ui::TControl& control, bool wrap) {
+  const HDC dc = GetDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, control.Font()->Handle());
+  RECT r{0, 0, control.Width(), 0};
+  const std::string text = control.Caption();
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r,
+            DT_CALCRECT | DT_EXPANDTABS | (wrap ? DT_WORDBREAK : 0));
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return {r.right, r.bottom};
+}
+
+// Moved to a monitor of another DPI, every page is laid out again from its
+// 96-DPI values: bounds and pixel font heights times DPI / 96, no label's
+// text clipped, the window where the system suggests; back at 96 every
+// place is as it was.
+TEST_F(WizardFormTest, EveryPageIsLaidOutAgainAtTheMonitorsDpi) {
+  setup::TForm1& form = Load();
+  form.Show();
+  form.Button7Click(nullptr); // the confirmation texts
+  for (ui::TPanel* page :
+       {form.Panel6, form.Panel5, form.Panel4, form.Panel3, form.Panel2, form.Panel1})
+    form.ShowPage(page); // every page's windows
+  std::vector<ui::TControl*> all;
+  for (ui::TControl* c : form.Controls())
+    Collect(c, all);
+  std::vector<RECT> at96;
+  std::vector<int32_t> heights96;
+  for (ui::TControl* c : all) {
+    at96.push_back(c->BoundsRect());
+    heights96.push_back(c->Font()->Height());
+  }
+  for (const int dpi : {120, 144, 192, 96}) {
+    SCOPED_TRACE(dpi);
+    const auto scaled = [dpi](LONG v) { return MulDiv(v, dpi, 96); };
+    RECT suggested{40, 30, 700, 500};
+    SendMessageA(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    RECT client{}, window{};
+    GetClientRect(form.Handle(), &client);
+    GetWindowRect(form.Handle(), &window);
+    EXPECT_EQ(client.right, scaled(434));
+    EXPECT_EQ(client.bottom, scaled(218));
+    EXPECT_EQ(window.left, 40);
+    EXPECT_EQ(window.top, 30);
+    for (size_t i = 0; i < all.size(); ++i) {
+      ui::TControl& c = *all[i];
+      SCOPED_TRACE(c.Name());
+      const RECT r = c.BoundsRect();
+      const RECT want{scaled(at96[i].left), scaled(at96[i].top),
+                      scaled(at96[i].right - at96[i].left), scaled(at96[i].bottom - at96[i].top)};
+      EXPECT_EQ(c.Font()->PixelHeight(), scaled(heights96[i]));
+      EXPECT_EQ(r.left, want.left);
+      EXPECT_EQ(r.top, want.top);
+      auto* label = dynamic_cast<ui::TCustomLabel*>(&c);
+      if (label && label->AutoSize()) {
+        // Sized to its text in the scaled font: it fits by construction.
+        const SIZE text = TextExtent(c, label->WordWrap());
+        EXPECT_EQ(c.Width(), std::max<LONG>(text.cx, 1));
+        EXPECT_EQ(c.Height(), text.cy);
+        if (dpi == 96) {
+          EXPECT_EQ(c.Width(), want.right);
+          EXPECT_EQ(c.Height(), want.bottom);
+        }
+        continue;
+      }
+      EXPECT_EQ(c.Width(), want.right);
+      EXPECT_EQ(c.Height(), want.bottom);
+      if (label && !c.Caption().empty()) {
+        const SIZE text = TextExtent(c, label->WordWrap());
+        EXPECT_LE(text.cx, c.Width()) << "clipped: " << c.Caption();
+        EXPECT_LE(text.cy, c.Height()) << "clipped: " << c.Caption();
+      }
+      auto* windowed = dynamic_cast<ui::TWinControl*>(&c);
+      if (windowed && windowed->HandleAllocated()) {
+        RECT placed{};
+        GetWindowRect(windowed->Handle(), &placed);
+        MapWindowPoints(nullptr, GetParent(windowed->Handle()), reinterpret_cast<POINT*>(&placed),
+                        2);
+        EXPECT_TRUE(EqualRect(&placed, &r)) << "the window is where the control is";
+        LOGFONTA font{};
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(windowed->Handle(), WM_GETFONT, 0, 0)),
+                   sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, c.Font()->PixelHeight()) << "the window has the scaled font";
+      }
+    }
+  }
+}
+
+// The viewer grows with its picture, drawn at the scaled size.
+TEST_F(WizardFormTest, TheViewerGrowsWithItsPicture) {
+  setup::RegisterForm3Class();
+  std::string viewerPath = QLX_FORM1_BIN;
+  viewerPath.replace(viewerPath.rfind("TFORM1"), 6, "TFORM3");
+  const std::vector<uint8_t> bytes = ReadFile(viewerPath);
+  rtl::TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
+  setup::TForm3 viewer(nullptr);
+  viewer.ReadForm(stream);
+  auto& picture = dynamic_cast<ui::TImage&>(*viewer.FindComponent("Image1"));
+  EXPECT_EQ(picture.Width(), 500);
+  EXPECT_EQ(picture.Height(), 434);
+  RECT suggested{0, 0, 900, 900};
+  SendMessageA(viewer.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+               reinterpret_cast<LPARAM>(&suggested));
+  RECT client{};
+  GetClientRect(viewer.Handle(), &client);
+  EXPECT_EQ(client.right, 773); // 515 and 523 at 150 %
+  EXPECT_EQ(client.bottom, 785);
+  EXPECT_EQ(picture.Left(), 12);
+  EXPECT_EQ(picture.Width(), 750);
+  EXPECT_EQ(picture.Height(), 651);
+  const RECT drawn = picture.DestRect();
+  EXPECT_EQ(drawn.right - drawn.left, 750) << "drawn at the scaled size";
+  auto& button = dynamic_cast<ui::TButton&>(*viewer.FindComponent("Button1"));
+  EXPECT_EQ(button.BoundsRect().left, 300);
+  EXPECT_EQ(button.Width(), 158);
+}
+
 // What a screen reader finds of a window's windowless controls, through oleacc.
 struct TAccessibleItem {
   std::string Name, Action;
