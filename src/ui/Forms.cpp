@@ -90,7 +90,7 @@ int32_t WindowPixelsPerInch(HWND wnd) {
   return ScreenPixelsPerInch();
 }
 
-SIZE TForm::WindowSize(int32_t dpi) const {
+SIZE TForm::WindowSize(int32_t dpi, int32_t frameDpi) const {
   RECT r{0, 0, MulDiv(FClientWidth, dpi, 96), MulDiv(FClientHeight, dpi, 96)};
   const HWND wnd = const_cast<TForm*>(this)->Handle();
   const auto style = static_cast<DWORD>(GetWindowLongA(wnd, GWL_STYLE));
@@ -98,7 +98,7 @@ SIZE TForm::WindowSize(int32_t dpi) const {
   // The frame of a window on a monitor of another DPI than the system's.
   static const auto forDpi =
       Proc<TAdjustWindowRectExForDpi>("user32.dll", "AdjustWindowRectExForDpi");
-  if (!forDpi || !forDpi(&r, style, FALSE, exStyle, static_cast<UINT>(dpi)))
+  if (!forDpi || !forDpi(&r, style, FALSE, exStyle, static_cast<UINT>(frameDpi)))
     AdjustWindowRectEx(&r, style, FALSE, exStyle);
   return {r.right - r.left, r.bottom - r.top};
 }
@@ -106,7 +106,7 @@ SIZE TForm::WindowSize(int32_t dpi) const {
 void TForm::ScaleBounds() {
   if (FClientWidth <= 0 || FClientHeight <= 0 || !HandleAllocated())
     return;
-  const SIZE size = WindowSize(PixelsPerInch());
+  const SIZE size = WindowSize(PixelsPerInch(), WindowPixelsPerInch(Handle()));
   TControl::SetBounds(Left(), Top(), size.cx, size.cy);
   SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -115,7 +115,7 @@ void TForm::ScaleBounds() {
 void TForm::DpiChanged(int32_t dpi, const RECT& suggested) {
   ScaleForPPI(dpi);
   // The size is ours (the system asked for it first); the place the system's.
-  const SIZE size = WindowSize(PixelsPerInch());
+  const SIZE size = WindowSize(PixelsPerInch(), WindowPixelsPerInch(Handle()));
   SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, size.cx, size.cy,
                SWP_NOZORDER | SWP_NOACTIVATE);
   TControl::SetBounds(suggested.left, suggested.top, size.cx, size.cy);
@@ -318,7 +318,8 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_QLX_GETDPISCALEDSIZE:
     if (auto* size = reinterpret_cast<SIZE*>(lParam)) {
-      *size = WindowSize(LOWORD(wParam));
+      // Asked before the move: the frame will be the new DPI's too.
+      *size = WindowSize(LOWORD(wParam), LOWORD(wParam));
       return TRUE;
     }
     break;

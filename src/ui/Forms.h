@@ -97,8 +97,10 @@ protected:
   void ScaleBounds() override;
 
 private:
-  // The window size that gives the client size at dpi.
-  SIZE WindowSize(int32_t dpi) const;
+  // The window size that gives the client size at dpi, with the frame the
+  // system draws at frameDpi (the window's own DPI, which an unaware
+  // program's window keeps at 96).
+  SIZE WindowSize(int32_t dpi, int32_t frameDpi) const;
   void DpiChanged(int32_t dpi, const RECT& suggested);
   // A click that the dialog manager reports to the form for a control of a page.
   bool DialogCommand(WPARAM wParam, LPARAM lParam);

@@ -1,7 +1,8 @@
 // The built setup program's PE headers: it imports only DLLs that Windows
 // always takes from System32 (nothing that could be planted beside it), it
 // is linked with ASLR and DEP, and its manifest asks for common controls 6.0
-// and for administrator rights.
+// and for administrator rights, declares DPI awareness and names the Windows
+// versions it supports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -238,6 +239,45 @@ TEST_F(PEHeaderTest, ManifestAsksForCommonControls6AndAdministrator) {
   EXPECT_NE(manifest->find("requestedExecutionLevel level=\"requireAdministrator\""),
             std::string::npos)
       << *manifest;
+}
+
+// The text of the element of that name whose xmlns is the namespace given,
+// or none.
+std::optional<std::string> ElementText(const std::string& xml, const std::string& name,
+                                       const std::string& ns) {
+  for (size_t at = xml.find("<" + name); at != std::string::npos;
+       at = xml.find("<" + name, at + 1)) {
+    const size_t open = xml.find('>', at);
+    const size_t close = xml.find("</" + name + ">", at);
+    if (open == std::string::npos || close == std::string::npos)
+      return std::nullopt;
+    if (xml.substr(at, open - at).find("xmlns=\"" + ns + "\"") != std::string::npos)
+      return xml.substr(open + 1, close - open - 1);
+  }
+  return std::nullopt;
+}
+
+// Windows stretches a program that declares no DPI awareness as a bitmap,
+// and gives one without a compatibility section Vista's behaviour.
+TEST_F(PEHeaderTest, ManifestDeclaresDpiAwarenessAndTheSupportedWindows) {
+  const auto manifest = ResourceById(*Image, 24, 1);
+  ASSERT_TRUE(manifest) << "RT_MANIFEST 1";
+  const std::string settings = "http://schemas.microsoft.com/SMI/";
+  EXPECT_EQ(ElementText(*manifest, "dpiAware", settings + "2005/WindowsSettings"), "true");
+  EXPECT_EQ(ElementText(*manifest, "dpiAwareness", settings + "2016/WindowsSettings"),
+            "PerMonitorV2, system");
+  const size_t compatibility =
+      manifest->find("<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">");
+  ASSERT_NE(compatibility, std::string::npos) << *manifest;
+  const std::string section =
+      manifest->substr(compatibility, manifest->find("</compatibility>") - compatibility);
+  for (const char* id : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
+                         "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
+                         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+                         "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+                         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) // 10 and 11
+    EXPECT_NE(section.find(std::string("<supportedOS Id=\"") + id + "\"/>"), std::string::npos)
+        << id;
 }
 
 } // namespace
