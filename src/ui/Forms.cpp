@@ -1,5 +1,7 @@
 #include "Forms.h"
 
+#include <algorithm>
+
 #include "Application.h"
 #include "StdCtrls.h"
 #include "rtl/Streams.h"
@@ -180,8 +182,10 @@ void TForm::Show() {
     FCentred = true;
     RECT r{};
     GetWindowRect(wnd, &r);
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    // A window larger than the screen (the viewer at 200 % on a small
+    // display) keeps its caption on it, where it can be grabbed.
+    const LONG x = std::max<LONG>(0, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
+    const LONG y = std::max<LONG>(0, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2);
     SetWindowPos(wnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   TControl::SetVisible(true);
