@@ -194,16 +194,6 @@ TEST(JPEGImage, DrawsTheColoursAtFullSizeAndStretched) {
   ExpectQuadrants(canvas, 30, 10, 77, 61);
   EXPECT_TRUE(Near(canvas.Pixel(30 + 77, 40), {0x80, 0x80, 0x80}));
   EXPECT_TRUE(Near(canvas.Pixel(29, 40), {0x80, 0x80, 0x80}));
-
-  // Twice the size, as at 192 DPI: smoothed, so the red and green quadrants
-  // blend where they meet instead of standing as doubled pixels.
-  image.Draw(canvas.DC(), RECT{0, 40, 32, 72});
-  bool blended = false;
-  for (int x = 12; x < 20; ++x) {
-    const TRGB p = canvas.Pixel(x, 48);
-    blended = blended || (p.R > 40 && p.G > 40 && p.R < 215 && p.G < 215);
-  }
-  EXPECT_TRUE(blended) << "a smoothed stretch";
 }
 
 TEST(JPEGImage, BadPictureDataIsAClearError) {
