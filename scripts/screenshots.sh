@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Writes a PNG of each wizard page and of the picture viewer:
-#   scripts/screenshots.sh [BUILD] [OUTDIR]     (defaults: build/win32, BUILD/screenshots)
+#   scripts/screenshots.sh [BUILD] [OUTDIR] [DPI]
+# (defaults: build/win32, BUILD/screenshots, 96). At another DPI the display
+# is set to it for the programs started here, and the names start "dpiN-".
 # The first five pages are reached by clicking through the real program; the
 # finish page and the viewer, which only an install reaches, come from the
 # same compiled forms shown by qlx_form_preview.
@@ -14,19 +16,28 @@ eval "$vars"
 setup="$build/src/setup/QLXT3SE_Setup.exe"
 driver="$build/tests/e2e/qlx_wizard_driver.exe"
 preview="$build/tests/e2e/qlx_form_preview.exe"
+dpi=${3:-96}
+prefix=''
+desktop='HKCU\Control Panel\Desktop'
+if [ "$dpi" != 96 ]; then
+  prefix="dpi$dpi-"
+  wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+fi
+restore() { [ "$dpi" = 96 ] || wine reg delete "$desktop" /v LogPixels /f >/dev/null 2>&1 || true; }
 
 shot() { # name: the screen, trimmed to the windows on it
+  local name="$prefix$1"
   sleep 1.5
-  import -window root -display "$DISPLAY" "$out/$1.full.png"
-  convert "$out/$1.full.png" -trim +repage "$out/$1.png"
-  rm -f "$out/$1.full.png"
-  echo "$out/$1.png"
+  import -window root -display "$DISPLAY" "$out/$name.full.png"
+  convert "$out/$name.full.png" -trim +repage "$out/$name.png"
+  rm -f "$out/$name.full.png"
+  echo "$out/$name.png"
 }
 click() { wine "$driver" click "$@"; }
 
 wine "$setup" &
 pid=$!
-trap 'kill $pid 2>/dev/null || true' EXIT
+trap 'kill $pid 2>/dev/null || true; restore' EXIT
 wine "$driver" wait
 shot 1-welcome
 click Next && shot 2-licence

@@ -18,6 +18,16 @@ TmxLinkLabel::TmxLinkLabel(rtl::TComponent* owner)
 
 TmxLinkLabel::~TmxLinkLabel() = default;
 
+void TmxLinkLabel::SetLinkFont(ui::TFont* value) {
+  FLinkFont->Assign(value);
+  FLinkFont->SetPixelsPerInch(PixelsPerInch());
+}
+
+void TmxLinkLabel::ScaleFonts() {
+  FLinkFont->SetPixelsPerInch(PixelsPerInch());
+  TLabel::ScaleFonts();
+}
+
 void TmxLinkLabel::SetShadowLayout(TmxShadowLayout value) {
   if (value == FShadowLayout)
     return;
@@ -71,7 +81,9 @@ void TmxLinkLabel::DrawLabelText(ui::TCanvas& canvas, RECT& rect, UINT flags) {
     flags |= DT_NOPREFIX;
   canvas.Font().Assign(Font());
 
-  const int s = FShadowSize;
+  // The shadow's distance and the emboss's are pixels at 96 DPI.
+  const int s = Scaled(FShadowSize);
+  const int e = Scaled(1);
   const int dx = (FShadowLayout == slTopLeft || FShadowLayout == slBottomLeft) ? -s : s;
   const int dy = (FShadowLayout == slTopLeft || FShadowLayout == slTopRight) ? -s : s;
   RECT shadow = rect;
@@ -90,10 +102,10 @@ void TmxLinkLabel::DrawLabelText(ui::TCanvas& canvas, RECT& rect, UINT flags) {
     if (s > 0)
       rect = grown;
   } else {
-    OffsetRect(&rect, 1, 1);
+    OffsetRect(&rect, e, e);
     canvas.Font().SetColor(ui::clBtnHighlight);
     canvas.DrawText(text, rect, flags);
-    OffsetRect(&rect, -1, -1);
+    OffsetRect(&rect, -e, -e);
     canvas.Font().SetColor(ui::clBtnShadow);
     canvas.DrawText(text, rect, flags);
   }

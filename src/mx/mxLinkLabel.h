@@ -27,7 +27,7 @@ public:
   // Kept within 0 to 5: above 5 becomes 5, a negative value is ignored.
   void SetShadowSize(int32_t value);
   ui::TFont* LinkFont() const { return FLinkFont.get(); }
-  void SetLinkFont(ui::TFont* value) { FLinkFont->Assign(value); }
+  void SetLinkFont(ui::TFont* value);
   TmxLinkLabelStyle LabelStyle() const { return FLabelStyle; }
   void SetLabelStyle(TmxLinkLabelStyle value);
   const std::string& Link() const { return FLink; }
@@ -46,6 +46,8 @@ public:
 protected:
   void CMMouseEnter() override;
   void CMMouseLeave() override;
+  // The link font follows the label's DPI, as its font does.
+  void ScaleFonts() override;
   // Hands the target to the shell; the result is not examined.
   virtual void ShellOpen(const std::string& target);
 

@@ -47,6 +47,14 @@ LRESULT CALLBACK ApplicationWndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lP
   }
 }
 
+// The icon's image drawn for the size the system shows at its DPI, so it is
+// never a small one blown up; shared, so the system frees it.
+HICON ProgramIcon(int width, int height) {
+  return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), "MAINICON", IMAGE_ICON,
+                                       GetSystemMetrics(width), GetSystemMetrics(height),
+                                       LR_SHARED));
+}
+
 void RegisterApplicationClass() {
   WNDCLASSA cls{};
   const HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -55,7 +63,7 @@ void RegisterApplicationClass() {
   cls.lpfnWndProc = ApplicationWndProc;
   cls.hInstance = instance;
   // The program's icon, on its one taskbar button.
-  cls.hIcon = LoadIconA(instance, "MAINICON");
+  cls.hIcon = ProgramIcon(SM_CXICON, SM_CYICON);
   cls.lpszClassName = SApplicationClass;
   if (!RegisterClassA(&cls))
     throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
@@ -167,10 +175,10 @@ void TApplication::Initialize() {
   if (!FHandle)
     throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
   // Also as the window's own icon, which the shell (and WM_GETICON) asks first.
-  if (const HICON icon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON")) {
+  if (const HICON icon = ProgramIcon(SM_CXICON, SM_CYICON))
     SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  if (const HICON icon = ProgramIcon(SM_CXSMICON, SM_CYSMICON))
     SendMessageA(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  }
 }
 
 void TApplication::SetTitle(const std::string& value) {

@@ -90,6 +90,34 @@ void TControl::SetParent(TWinControl* parent) {
     parent->InsertControl(this);
   ParentFontChanged();
   ParentColorChanged();
+  if (parent)
+    ScaleForPPI(parent->PixelsPerInch());
+}
+
+void TControl::ScaleForPPI(int32_t dpi) {
+  if (dpi <= 0 || dpi == FPixelsPerInch)
+    return;
+  ChangeScale(dpi);
+  ScaleFonts();
+}
+
+void TControl::ChangeScale(int32_t dpi) {
+  FPixelsPerInch = dpi;
+  ScaleBounds();
+}
+
+void TControl::ScaleBounds() {
+  FKeepDesign = true;
+  SetBounds(Scaled(FDesignLeft), Scaled(FDesignTop), Scaled(FDesignWidth), Scaled(FDesignHeight));
+  FKeepDesign = false;
+}
+
+void TControl::ScaleFonts() {
+  // Not a change of the font the form gave: ParentFont stays as it is.
+  const bool fromParent = std::exchange(FFontFromParent, true);
+  FFont.SetPixelsPerInch(FPixelsPerInch);
+  FFontFromParent = fromParent;
+  AdjustSize();
 }
 
 void TControl::SetParentComponent(rtl::TComponent* parent) {
@@ -104,6 +132,15 @@ TForm* TControl::ParentForm() const {
 }
 
 void TControl::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
+  if (!FKeepDesign) {
+    const auto design = [this](int32_t v) {
+      return FPixelsPerInch == 96 ? v : MulDiv(v, 96, FPixelsPerInch);
+    };
+    FDesignLeft = design(left);
+    FDesignTop = design(top);
+    FDesignWidth = design(width);
+    FDesignHeight = design(height);
+  }
   if (left == FLeft && top == FTop && width == FWidth && height == FHeight)
     return;
   Invalidate();
@@ -382,6 +419,18 @@ void TWinControl::DestroyHandle() {
   const HWND wnd = FHandle;
   DestroyWindow(wnd); // WM_NCDESTROY unbinds
   FHandle = nullptr;
+}
+
+void TWinControl::ChangeScale(int32_t dpi) {
+  TControl::ChangeScale(dpi);
+  for (TControl* c : FControls)
+    c->ChangeScale(dpi);
+}
+
+void TWinControl::ScaleFonts() {
+  TControl::ScaleFonts();
+  for (TControl* c : FControls)
+    c->ScaleFonts();
 }
 
 void TWinControl::InsertControl(TControl* control) {

@@ -110,8 +110,24 @@ public:
   virtual void ParentFontChanged();
   virtual void ParentColorChanged();
 
+  // Forms are written at 96 DPI. PixelsPerInch is the DPI the control is laid
+  // out for: its bounds and pixel font heights are its 96-DPI ones times
+  // PixelsPerInch / 96, rounded as MulDiv rounds.
+  int32_t PixelsPerInch() const { return FPixelsPerInch; }
+  // Lays the control, and a windowed one's children, out again for dpi.
+  void ScaleForPPI(int32_t dpi);
+
 protected:
   friend class TWinControl;
+  // A 96-DPI length at the control's DPI.
+  int32_t Scaled(int32_t value) const { return MulDiv(value, FPixelsPerInch, 96); }
+  // The first pass of ScaleForPPI: the DPI and the bounds, for the whole tree
+  // before any font changes, so that auto-sizing measures in final bounds.
+  virtual void ChangeScale(int32_t dpi);
+  // The bounds at the control's DPI, from the 96-DPI ones.
+  virtual void ScaleBounds();
+  // The second pass: fonts, parents first, then the auto-size pass.
+  virtual void ScaleFonts();
   virtual void CMMouseEnter();
   virtual void CMMouseLeave();
   virtual void FontChanged() { Invalidate(); }
@@ -126,6 +142,11 @@ protected:
 
 private:
   int32_t FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
+  // The bounds at 96 DPI, which every scaling starts from, so that moving
+  // between monitors never accumulates rounding.
+  int32_t FDesignLeft = 0, FDesignTop = 0, FDesignWidth = 0, FDesignHeight = 0;
+  int32_t FPixelsPerInch = 96;
+  bool FKeepDesign = false;
   bool FVisible = true;
   bool FEnabled = true;
   TFont FFont;
@@ -239,6 +260,8 @@ protected:
   // Whether the control shares the keyboard group (one tab stop, arrow keys)
   // of the control before it in tab order.
   virtual bool JoinsGroupOf(const TWinControl*) const { return false; }
+  void ChangeScale(int32_t dpi) override;
+  void ScaleFonts() override;
 
 private:
   static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -2,6 +2,7 @@
 
 #include <oleacc.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "rtl/Streams.h"
@@ -93,13 +94,14 @@ void TImage::SetCenter(bool value) {
 }
 
 void TImage::AdjustSize() {
+  // A picture pixel is a pixel at 96 DPI.
   if (FAutoSize && !IsLoading() && FPicture.Width() > 0)
-    SetBounds(Left(), Top(), FPicture.Width(), FPicture.Height());
+    SetBounds(Left(), Top(), Scaled(FPicture.Width()), Scaled(FPicture.Height()));
 }
 
 RECT TImage::DestRect() const {
-  const int w = FPicture.Width();
-  const int h = FPicture.Height();
+  const int w = Scaled(FPicture.Width());
+  const int h = Scaled(FPicture.Height());
   if (FStretch)
     return ClientRect();
   if (FCenter) {
@@ -150,33 +152,43 @@ void TBevel::Paint(TCanvas& canvas) {
   HDC dc = canvas.Handle();
   const int w = Width();
   const int h = Height();
-  auto line = [dc](COLORREF color, int x1, int y1, int x2, int y2) {
-    const TGdiHandle pen(CreatePen(PS_SOLID, 1, color));
-    const TSelection selected(dc, pen.get());
-    MoveToEx(dc, x1, y1, nullptr);
-    LineTo(dc, x2, y2);
+  // Each of the two lines is one pixel at 96 DPI.
+  const int t = std::max(1, Scaled(1));
+  auto line = [dc](COLORREF color, int left, int top, int right, int bottom) {
+    const TGdiHandle brush(CreateSolidBrush(color));
+    const RECT r{left, top, right, bottom};
+    ::FillRect(dc, &r, static_cast<HBRUSH>(brush.get()));
   };
   switch (FShape) {
   case bsTopLine:
-    line(first, 0, 0, w, 0);
-    line(second, 0, 1, w, 1);
+    line(first, 0, 0, w, t);
+    line(second, 0, t, w, 2 * t);
     break;
   case bsBottomLine:
-    line(first, 0, h - 2, w, h - 2);
-    line(second, 0, h - 1, w, h - 1);
+    line(first, 0, h - 2 * t, w, h - t);
+    line(second, 0, h - t, w, h);
     break;
   case bsLeftLine:
-    line(first, 0, 0, 0, h);
-    line(second, 1, 0, 1, h);
+    line(first, 0, 0, t, h);
+    line(second, t, 0, 2 * t, h);
     break;
   case bsRightLine:
-    line(first, w - 2, 0, w - 2, h);
-    line(second, w - 1, 0, w - 1, h);
+    line(first, w - 2 * t, 0, w - t, h);
+    line(second, w - t, 0, w, h);
     break;
   case bsBox:
   case bsFrame: {
+    // The outer and the inner edge, each t pixels wide.
+    const bool lowered = FStyle == bsLowered;
     RECT r = ClientRect();
-    DrawEdge(dc, &r, FStyle == bsLowered ? EDGE_ETCHED : EDGE_BUMP, BF_RECT);
+    if (t == 1) {
+      DrawEdge(dc, &r, lowered ? EDGE_ETCHED : EDGE_BUMP, BF_RECT);
+      break;
+    }
+    for (int i = 0; i < t; ++i)
+      DrawEdge(dc, &r, lowered ? BDR_SUNKENOUTER : BDR_RAISEDOUTER, BF_RECT | BF_ADJUST);
+    for (int i = 0; i < t; ++i)
+      DrawEdge(dc, &r, lowered ? BDR_RAISEDINNER : BDR_SUNKENINNER, BF_RECT | BF_ADJUST);
     break;
   }
   case bsSpacer:
@@ -200,7 +212,7 @@ void TShape::Paint(TCanvas& canvas) {
   canvas.Brush().SetStyle(FBrush.Style());
   canvas.Pen().SetColor(FPen.Color());
   canvas.Pen().SetStyle(FPen.Style());
-  canvas.Pen().SetWidth(FPen.Width());
+  canvas.Pen().SetWidth(Scaled(FPen.Width()));
   canvas.Rectangle(ClientRect());
 }
 

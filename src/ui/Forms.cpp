@@ -1,5 +1,7 @@
 #include "Forms.h"
 
+#include <algorithm>
+
 #include "Application.h"
 #include "StdCtrls.h"
 #include "rtl/Streams.h"
@@ -47,6 +49,79 @@ void TForm::ReadForm(rtl::TStream& stream) {
     if (Application)
       Application->ShowException(e);
   }
+}
+
+namespace {
+
+// Looked up at run time: each comes with a later Windows than the program
+// runs on (GetDpiForWindow and AdjustWindowRectExForDpi with 10, shcore's
+// GetDpiForMonitor with 8.1).
+template <typename F> F Proc(const char* library, const char* name) {
+  HMODULE module = GetModuleHandleA(library);
+  if (!module)
+    module = LoadLibraryExA(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                : nullptr;
+}
+
+// mingw-w64 declares it for Windows 10 targets only.
+constexpr UINT WM_QLX_GETDPISCALEDSIZE = 0x02E4;
+
+using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+using TGetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+using TAdjustWindowRectExForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+int32_t ScreenPixelsPerInch() {
+  const TWindowDC screen(nullptr);
+  const int dpi = screen.Get() ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
+  return dpi > 0 ? dpi : 96;
+}
+
+} // namespace
+
+int32_t WindowPixelsPerInch(HWND wnd) {
+  static const auto forWindow = Proc<TGetDpiForWindow>("user32.dll", "GetDpiForWindow");
+  if (forWindow && wnd)
+    if (const UINT dpi = forWindow(wnd))
+      return static_cast<int32_t>(dpi);
+  static const auto forMonitor = Proc<TGetDpiForMonitor>("shcore.dll", "GetDpiForMonitor");
+  UINT x = 0, y = 0;
+  if (forMonitor && wnd &&
+      SUCCEEDED(forMonitor(MonitorFromWindow(wnd, MONITOR_DEFAULTTONEAREST), 0, &x, &y)) && y > 0)
+    return static_cast<int32_t>(y);
+  return ScreenPixelsPerInch();
+}
+
+SIZE TForm::WindowSize(int32_t dpi, int32_t frameDpi) const {
+  RECT r{0, 0, MulDiv(FClientWidth, dpi, 96), MulDiv(FClientHeight, dpi, 96)};
+  const HWND wnd = const_cast<TForm*>(this)->Handle();
+  const auto style = static_cast<DWORD>(GetWindowLongA(wnd, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(GetWindowLongA(wnd, GWL_EXSTYLE));
+  // The frame of a window on a monitor of another DPI than the system's.
+  static const auto forDpi =
+      Proc<TAdjustWindowRectExForDpi>("user32.dll", "AdjustWindowRectExForDpi");
+  if (!forDpi || !forDpi(&r, style, FALSE, exStyle, static_cast<UINT>(frameDpi)))
+    AdjustWindowRectEx(&r, style, FALSE, exStyle);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+void TForm::ScaleBounds() {
+  if (FClientWidth <= 0 || FClientHeight <= 0 || !HandleAllocated())
+    return;
+  const SIZE size = WindowSize(PixelsPerInch(), WindowPixelsPerInch(Handle()));
+  TControl::SetBounds(Left(), Top(), size.cx, size.cy);
+  SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::DpiChanged(int32_t dpi, const RECT& suggested) {
+  ScaleForPPI(dpi);
+  // The size is ours (the system asked for it first); the place the system's.
+  const SIZE size = WindowSize(PixelsPerInch(), WindowPixelsPerInch(Handle()));
+  SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, size.cx, size.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  TControl::SetBounds(suggested.left, suggested.top, size.cx, size.cy);
+  Invalidate();
 }
 
 void TForm::CreateParams(TCreateParams& params) {
@@ -107,8 +182,10 @@ void TForm::Show() {
     FCentred = true;
     RECT r{};
     GetWindowRect(wnd, &r);
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    // A window larger than the screen (the viewer at 200 % on a small
+    // display) keeps its caption on it, where it can be grabbed.
+    const LONG x = std::max<LONG>(0, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2);
+    const LONG y = std::max<LONG>(0, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2);
     SetWindowPos(wnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   TControl::SetVisible(true);
@@ -155,6 +232,8 @@ TButton* FindDefaultButton(const TWinControl* parent) {
 void TForm::InitWnd() {
   TWinControl::InitWnd();
   SetPropA(Handle(), SFormProperty, reinterpret_cast<HANDLE>(1));
+  // Laid out for the monitor it opens on before any child has a window.
+  ScaleForPPI(WindowPixelsPerInch(Handle()));
 }
 
 TButton* TForm::DefaultButton() {
@@ -241,6 +320,19 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_NEXTDLGCTL:
     MoveFocus(wParam, lParam);
     return 0;
+  case WM_QLX_GETDPISCALEDSIZE:
+    if (auto* size = reinterpret_cast<SIZE*>(lParam)) {
+      // Asked before the move: the frame will be the new DPI's too.
+      *size = WindowSize(LOWORD(wParam), LOWORD(wParam));
+      return TRUE;
+    }
+    break;
+  case WM_DPICHANGED:
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+      DpiChanged(HIWORD(wParam), *suggested);
+      return 0;
+    }
+    break;
   case WM_ACTIVATE:
     if (LOWORD(wParam) != WA_INACTIVE) {
       TWinControl* target =

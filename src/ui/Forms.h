@@ -93,8 +93,15 @@ protected:
   void CreateParams(TCreateParams& params) override;
   LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void InitWnd() override;
+  // A form keeps its place on the screen; its size follows the client size.
+  void ScaleBounds() override;
 
 private:
+  // The window size that gives the client size at dpi, with the frame the
+  // system draws at frameDpi (the window's own DPI, which an unaware
+  // program's window keeps at 96).
+  SIZE WindowSize(int32_t dpi, int32_t frameDpi) const;
+  void DpiChanged(int32_t dpi, const RECT& suggested);
   // A click that the dialog manager reports to the form for a control of a page.
   bool DialogCommand(WPARAM wParam, LPARAM lParam);
   void MoveFocus(WPARAM wParam, LPARAM lParam);
@@ -108,6 +115,10 @@ private:
   TWinControl* FActiveControl = nullptr; // not owned
   TButton* FFramed = nullptr;            // not owned
 };
+
+// The DPI a window is shown at: its monitor's where the system tells each
+// monitor's, else the screen's.
+int32_t WindowPixelsPerInch(HWND wnd);
 
 // Whether a form is moving the default frame right now.
 bool SettingButtonFrames();

@@ -95,12 +95,15 @@ int ReadCharset(rtl::TReader& reader) {
 
 void TFont::Assign(rtl::TPersistent* source) {
   if (auto* font = dynamic_cast<TFont*>(source)) {
+    // Compared before the copy: the GDI font stays only for the same face.
+    const bool sameFace = FHandle && SameFace(*font);
     FName = font->FName;
     FHeight = font->FHeight;
     FColor = font->FColor;
     FStyle = font->FStyle;
     FCharset = font->FCharset;
-    Changed(!FHandle || !SameFace(*font));
+    FPixelsPerInch = font->FPixelsPerInch;
+    Changed(!sameFace);
     return;
   }
   TPersistent::Assign(source);
@@ -131,8 +134,15 @@ void TFont::SetCharset(int32_t value) {
   Changed();
 }
 
+void TFont::SetPixelsPerInch(int32_t value) {
+  if (value <= 0 || value == FPixelsPerInch)
+    return;
+  FPixelsPerInch = value;
+  Changed();
+}
+
 bool TFont::SameFace(const TFont& other) const {
-  return FName == other.FName && FHeight == other.FHeight && FStyle == other.FStyle &&
+  return FName == other.FName && PixelHeight() == other.PixelHeight() && FStyle == other.FStyle &&
          FCharset == other.FCharset;
 }
 
@@ -149,7 +159,7 @@ void TFont::Changed(bool handle) {
 HFONT TFont::Handle() {
   if (!FHandle) {
     LOGFONTA lf{};
-    lf.lfHeight = FHeight;
+    lf.lfHeight = PixelHeight();
     lf.lfWeight = (FStyle & fsBold) ? FW_BOLD : FW_NORMAL;
     lf.lfItalic = (FStyle & fsItalic) ? 1 : 0;
     lf.lfUnderline = (FStyle & fsUnderline) ? 1 : 0;

@@ -162,6 +162,13 @@ public:
   void SetStyle(TFontStyles value);
   int32_t Charset() const { return FCharset; }
   void SetCharset(int32_t value);
+  // Height is given at 96 DPI; the GDI font is made for this DPI.
+  int32_t PixelsPerInch() const { return FPixelsPerInch; }
+  void SetPixelsPerInch(int32_t value);
+  // The height the GDI font gets: Height at PixelsPerInch, rounded toward
+  // zero, so that a text never grows faster than the box it was written for
+  // (Tahoma -11 rounded to -17 at 144 DPI outgrows its radio buttons).
+  int32_t PixelHeight() const { return FHeight * FPixelsPerInch / 96; }
 
   HFONT Handle();
   // Runs after every change of an attribute.
@@ -178,6 +185,7 @@ private:
   TColor FColor = clWindowText;
   TFontStyles FStyle = 0;
   int32_t FCharset = DEFAULT_CHARSET;
+  int32_t FPixelsPerInch = 96;
   TFontHandle FHandle;
 };
 

@@ -71,10 +71,12 @@ void TCustomLabel::DrawLabelText(TCanvas& canvas, RECT& rect, UINT flags) {
     flags |= DT_NOPREFIX;
   canvas.Font().Assign(Font());
   if (!Enabled()) {
-    OffsetRect(&rect, 1, 1);
+    // The emboss is one pixel at 96 DPI.
+    const int e = Scaled(1);
+    OffsetRect(&rect, e, e);
     canvas.Font().SetColor(clBtnHighlight);
     canvas.DrawText(text, rect, flags);
-    OffsetRect(&rect, -1, -1);
+    OffsetRect(&rect, -e, -e);
     canvas.Font().SetColor(clBtnShadow);
     canvas.DrawText(text, rect, flags);
   } else {

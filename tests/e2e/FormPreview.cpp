@@ -32,11 +32,21 @@ template <typename F> std::unique_ptr<F> LoadForm(const std::string& path) {
   return form;
 }
 
+// As the setup program's manifest asks, so the pages show as it shows them.
+void BecomeDpiAware() {
+  using TSet = BOOL(WINAPI*)(HANDLE);
+  auto set = reinterpret_cast<TSet>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext")));
+  if (set)
+    set(reinterpret_cast<HANDLE>(-4)); // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4)
     return 2;
+  BecomeDpiAware();
   ui::TApplication application;
   try {
     application.Initialize();

@@ -1,7 +1,8 @@
 // The built setup program's PE headers: it imports only DLLs that Windows
 // always takes from System32 (nothing that could be planted beside it), it
 // is linked with ASLR and DEP, and its manifest asks for common controls 6.0
-// and for administrator rights.
+// and for administrator rights, declares DPI awareness and names the Windows
+// versions it supports.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -238,6 +239,24 @@ TEST_F(PEHeaderTest, ManifestAsksForCommonControls6AndAdministrator) {
   EXPECT_NE(manifest->find("requestedExecutionLevel level=\"requireAdministrator\""),
             std::string::npos)
       << *manifest;
+}
+
+// Without DPI awareness Windows stretches the wizard as a bitmap; without a
+// compatibility section it behaves as on Vista.
+TEST_F(PEHeaderTest, ManifestDeclaresDpiAwarenessAndTheSupportedWindows) {
+  const auto manifest = ResourceById(*Image, 24, 1);
+  ASSERT_TRUE(manifest) << "RT_MANIFEST 1";
+  for (const char* entry :
+       {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+        "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+        "PerMonitorV2, system</dpiAwareness>",
+        "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">",
+        "<supportedOS Id=\"{e2011457-1546-43c5-a5fe-008deee3d3f0}\"/>",  // Vista
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // 7
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // 8
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // 8.1
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"}) // 10 and 11
+    EXPECT_NE(manifest->find(entry), std::string::npos) << entry;
 }
 
 } // namespace

@@ -236,6 +236,85 @@ TEST_F(WizardFormTest, HiddenPagesGetTheirWindowsWhenFirstShown) {
   EXPECT_FALSE(IsWindowVisible(licence.Handle()));
 }
 
+// A caption's extent in its control's font, with the room of a radio
+// button's or check box's glyph (13 pixels at 96 DPI); none without one.
+SIZE TextRoom(ui::TControl& c) {
+  auto* label = dynamic_cast<ui::TCustomLabel*>(&c);
+  const std::string text = c.Caption();
+  if ((!label && !dynamic_cast<ui::TButtonControl*>(&c)) || text.empty())
+    return {};
+  const HDC dc = GetDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, c.Font()->Handle());
+  RECT r{0, 0, c.Width(), 0};
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r,
+            DT_CALCRECT | (label && label->WordWrap() ? DT_WORDBREAK : 0));
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  const bool glyph = dynamic_cast<ui::TRadioButton*>(&c) || dynamic_cast<ui::TCheckBox*>(&c);
+  return {r.right + (glyph ? MulDiv(13, c.PixelsPerInch(), 96) : 0), r.bottom};
+}
+
+// On a monitor of another DPI every page is laid out again from its 96-DPI
+// values: bounds times DPI / 96 (auto-sized labels fit their text), every
+// text that fits its box at 96 DPI still fits; back at 96 all is as it was.
+TEST_F(WizardFormTest, EveryPageIsLaidOutAgainAtTheMonitorsDpi) {
+  setup::TForm1& form = Load();
+  form.Show();
+  form.Button7Click(nullptr); // the confirmation texts
+  std::vector<ui::TControl*> all(form.Controls().begin(), form.Controls().end());
+  for (size_t i = 0; i < all.size(); ++i) // every page's controls
+    if (auto* w = dynamic_cast<ui::TWinControl*>(all[i]))
+      all.insert(all.end(), w->Controls().begin(), w->Controls().end());
+  std::vector<std::pair<RECT, bool>> at96; // bounds, whether the text fits
+  for (ui::TControl* c : all) {
+    const SIZE room = TextRoom(*c);
+    at96.push_back({c->BoundsRect(), room.cx <= c->Width() && room.cy <= c->Height()});
+  }
+  for (const int dpi : {120, 144, 192, 96}) {
+    const auto s = [dpi](LONG v) { return MulDiv(v, dpi, 96); };
+    RECT suggested{40, 30, 700, 500}, client{};
+    SendMessageA(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    GetClientRect(form.Handle(), &client);
+    EXPECT_TRUE(client.right == s(434) && client.bottom == s(218)) << dpi;
+    for (size_t i = 0; i < all.size(); ++i) {
+      ui::TControl& c = *all[i];
+      const RECT& was = at96[i].first;
+      const SIZE room = TextRoom(c);
+      auto* label = dynamic_cast<ui::TCustomLabel*>(&c);
+      const bool fitted = label && label->AutoSize() && dpi != 96;
+      const RECT want{s(was.left), s(was.top),
+                      s(was.left) + (fitted ? std::max<LONG>(room.cx, 1) : s(was.right - was.left)),
+                      s(was.top) + (fitted ? room.cy : s(was.bottom - was.top))};
+      const RECT r = c.BoundsRect();
+      EXPECT_TRUE(EqualRect(&r, &want)) << c.Name() << " at " << dpi;
+      EXPECT_TRUE(!at96[i].second || (room.cx <= c.Width() && room.cy <= c.Height()))
+          << c.Name() << " clipped at " << dpi << ": " << c.Caption();
+      if (auto* b = dynamic_cast<ui::TButton*>(&c); b && b->HandleAllocated()) {
+        LOGFONTA font{};
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(b->Handle(), WM_GETFONT, 0, 0)),
+                   sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, c.Font()->PixelHeight()) << c.Name() << " window's font";
+      }
+    }
+  }
+  // The viewer grows with its picture, drawn at the scaled size.
+  setup::RegisterForm3Class();
+  std::string viewerPath = QLX_FORM1_BIN;
+  const std::vector<uint8_t> bytes =
+      ReadFile(viewerPath.replace(viewerPath.rfind("TFORM1"), 6, "TFORM3"));
+  rtl::TReadOnlyMemoryStream stream(bytes.data(), bytes.size());
+  setup::TForm3 viewer(nullptr);
+  viewer.ReadForm(stream);
+  RECT suggested{0, 0, 900, 900}, client{};
+  SendMessageA(viewer.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+               reinterpret_cast<LPARAM>(&suggested));
+  GetClientRect(viewer.Handle(), &client);
+  EXPECT_TRUE(client.right == 773 && client.bottom == 785); // 515 x 523 at 150 %
+  const RECT drawn = dynamic_cast<ui::TImage&>(*viewer.FindComponent("Image1")).DestRect();
+  EXPECT_TRUE(drawn.right == 750 && drawn.bottom == 651); // 500 x 434
+}
+
 // What a screen reader finds of a window's windowless controls, through oleacc.
 struct TAccessibleItem {
   std::string Name, Action;
