@@ -15,6 +15,8 @@
 #include "mx/mxLinkLabel.h"
 #include "mx/mxStorage.h"
 #include "rtl/Streams.h"
+#include "setup/ChangeLock.h"
+#include "setup/StagedInstall.h"
 #include "setup/Unit1.h"
 #include "setup/Unit2.h"
 #include "ui/Application.h"
@@ -436,19 +438,21 @@ TEST(FolderRule, RefusesWhatCanNeverHoldTheProductAndSaysWhy) {
             "The installation folder is not valid: C:Tessel (not a full path).");
 }
 
-TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamage) {
+TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamageFoundBeforeAnyFolderIsMade) {
   mx::TmxStorage store(nullptr);
   auto* item = static_cast<mx::TmxStoredItem*>(store.StoredItems()->Add());
   rtl::TMemoryStream content;
   content.WriteBuffer("abc", 3);
   item->LoadFromStream(&content);
+  const std::string parent = wintest::TempFolder() + "\\QLX Payload Check";
   try {
-    VerifyPayload(store);
+    TStagedInstall staged(store, parent + "\\QLXT3SE");
     ADD_FAILURE() << "no error raised";
   } catch (const rtl::Exception& error) {
     EXPECT_EQ(error.Message(), "The setup program is damaged (mxStoredItem1). Nothing was "
                                "changed; please download it again.");
   }
+  EXPECT_FALSE(PathExists(parent));
   EXPECT_EQ(LongestFileName(store), 0u);
 }
 
@@ -482,9 +486,104 @@ TEST_F(StartActionTest, OnlyTheFoldersItCreatesAskForTheProtectedRules) {
   const std::string made = FRoot + "\\Made", folder = made + "\\QLXT3SE";
   GCreated.clear();
   CreateDirectoryProc = &RecordCreateDirectory;
-  ForceDirectories(folder);
+  EXPECT_EQ(ForceDirectories(folder), (std::vector<std::string>{made, folder}));
+  EXPECT_EQ(ForceDirectories(folder + "\\Sub"), std::vector<std::string>{folder + "\\Sub"})
+      << "only what it made";
   CreateDirectoryProc = &CreateDirectoryA;
-  EXPECT_EQ(GCreated, (std::map<std::string, std::string>{{made, rules}, {folder, rules}}));
+  EXPECT_EQ(GCreated, (std::map<std::string, std::string>{
+                          {made, rules}, {folder, rules}, {folder + "\\Sub", rules}}));
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return names;
+  do
+    if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..")
+      names.push_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+TEST_F(StartActionTest, StagedFilesReplaceTheOldOnesOnlyWhole) {
+  TForm1& form = Load();
+  ForceDirectories(FFolder);
+  for (const char* name : kProductFiles)
+    WriteText(FFolder + "\\" + name, std::string("old ") + name);
+  const auto expectOld = [&](const char* when) {
+    for (const char* name : kProductFiles)
+      EXPECT_EQ(ReadAll(FFolder + "\\" + name), std::string("old ") + name) << when;
+  };
+  {
+    TStagedInstall staged(*form.mxStorage1, FFolder);
+    EXPECT_EQ(Entries(FFolder).size(), 4u + 8u) << "staged and reserved beside the old files";
+    expectOld("while staged");
+    const std::string busy = FFolder + "\\uninstall.exe";
+    const HANDLE held =
+        CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    try {
+      staged.Swap();
+      ADD_FAILURE() << "no error raised";
+    } catch (const rtl::EFCreateError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind("Cannot create file \"" + busy + "\". ", 0), 0u)
+          << error.what();
+    }
+    CloseHandle(held);
+  }
+  expectOld("after the failed swap");
+  EXPECT_EQ(Entries(FFolder).size(), 4u) << "no scratch file left";
+
+  {
+    TStagedInstall staged(*form.mxStorage1, FFolder);
+    staged.Swap();
+    staged.Commit();
+  }
+  for (const char* name : kProductFiles)
+    EXPECT_EQ(ReadAll(UnixToWine(std::string(QLX_PRODUCT_DIR) + "/" + name)),
+              ReadAll(FFolder + "\\" + name))
+        << name;
+  EXPECT_EQ(Entries(FFolder).size(), 4u) << "nothing set aside is left";
+
+  // Damage in a later item: the earlier one's staged file and the folders
+  // made for them go again.
+  rtl::TMemoryStream& data = form.mxStorage1->GetStoredItem(1)->Data();
+  data.Memory()[data.Size() / 2] ^= 0x55;
+  const std::string fresh = FRoot + "\\Fresh";
+  try {
+    TStagedInstall staged(*form.mxStorage1, fresh + "\\QLXT3SE");
+    ADD_FAILURE() << "no error raised";
+  } catch (const rtl::Exception& error) {
+    EXPECT_EQ(error.Message(), rtl::Format(SDamagedSetup, "sqlite3.dll"));
+  }
+  EXPECT_FALSE(PathExists(fresh));
+}
+
+TEST_F(StartActionTest, StartWhileAnotherChangeRunsChangesNothing) {
+  TForm1& form = ReadyToInstall(FFolder);
+  // Held by another thread: the mutex is the thread's, and this one's own
+  // would be taken again.
+  const HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread other([&] {
+    const TChangeLock lock;
+    SetEvent(taken);
+    WaitForSingleObject(release, 30000);
+  });
+  WaitForSingleObject(taken, 30000);
+  TBoxAnswerer boxes;
+  form.Button14Click(nullptr);
+  const std::vector<std::string> texts = boxes.Texts();
+  SetEvent(release);
+  other.join();
+  CloseHandle(taken);
+  CloseHandle(release);
+  EXPECT_EQ(texts, std::vector<std::string>{SChangeLockBusy});
+  EXPECT_FALSE(PathExists(FFolder));
+  EXPECT_TRUE(IsWindowVisible(form.Panel5->Handle()));
+  EXPECT_FALSE(Ended());
 }
 
 TEST_F(StartActionTest, SameFileComparesIdentityNotSpelling) {
