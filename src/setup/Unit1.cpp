@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -372,7 +373,11 @@ void TForm1::Button14Click(rtl::TObject*) {
 bool TForm1::InstallCanStart(const std::string& folder) {
   // Room for the scratch names that the files are staged under, too.
   const size_t longest = std::max(LongestFileName(*mxStorage1), SScratchNameLength);
-  const std::string problem = InstallFolderProblem(folder, longest);
+  std::string problem = InstallFolderProblem(folder, longest);
+  // The registered library path is read back as a value of at most 255
+  // characters: a longer one would be registered, then never found again.
+  if (problem.empty() && WithDelimiter(folder).size() + std::strlen(SLibraryFileName) > 255)
+    problem = "too long";
   if (!problem.empty()) {
     ui::Application->MessageBox(InvalidFolderText(Edit1->Text(), problem));
     return false;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <string_view>
@@ -89,10 +90,17 @@ void ExpectPlainBox(const TMessageBox& box, const std::string& text) {
   EXPECT_FALSE(box.Icon) << text;
 }
 
-// The box of a file that the full disk had no room for, naming its final path.
+// The box of a file that the full disk had no room for, naming its final
+// path and the system's reason.
 void ExpectNoRoom(const TMessageBox& box, const std::string& path) {
-  EXPECT_EQ(box.Text.rfind("Cannot create file \"" + path + "\". ", 0), 0u) << box.Text;
-  EXPECT_NE(box.Text.find("space"), std::string::npos) << box.Text;
+  char reason[256] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 ERROR_DISK_FULL, 0, reason, sizeof reason, nullptr);
+  std::string expected = reason;
+  while (!expected.empty() &&
+         (expected.back() == '.' || std::isspace(static_cast<unsigned char>(expected.back()))))
+    expected.pop_back();
+  EXPECT_EQ(box.Text, "Cannot create file \"" + path + "\". " + expected);
   EXPECT_EQ(box.Caption, "QLXT3SE");
 }
 
@@ -318,13 +326,16 @@ TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
     REQUIRE(PostClick(w, "Start"));
     const TOutcome notice = AwaitOutcome(setup);
     ExpectPlainBox(notice.Box, SShellNotice);
+    const std::string library = blanks + "\\QLX_Tessel_3.dll";
+    EXPECT_TRUE(FolderExists(blanks)) << "staged into before step A";
+    EXPECT_FALSE(FileExists(library));
     const auto pressed = std::chrono::steady_clock::now();
     REQUIRE(PressOk(notice.Box));
-    EXPECT_TRUE(WaitUntil([&] { return FolderExists(blanks); }, 60));
+    EXPECT_TRUE(WaitUntil([&] { return FileExists(library); }, 60));
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - pressed)
                             .count();
-    EXPECT_GE(waited, 4950) << "the folder is made only after the wait";
+    EXPECT_GE(waited, 4950) << "the files take their names only after the wait";
     EXPECT_LT(waited, 20000);
     const TOutcome outcome = AwaitOutcome(setup);
     EXPECT_FALSE(outcome.Box) << outcome.Box.Text;
@@ -349,10 +360,11 @@ TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
   EXPECT_TRUE(InstallNew(QLX_SETUP_EXE, blanks));
   ExpectInstalled(blanks);
 
-  // The longest folder the rule takes and one typed with "/" install whole,
-  // with nothing staged or set aside left over.
-  const std::string longest = kRoot + "\\" + std::string(221, 'L') + "\\QLXT3SE";
-  REQUIRE(longest.size() == 240);
+  // The longest folder whose library path the registration keeps (255
+  // characters) and one typed with "/" install whole, with nothing staged or
+  // set aside left over.
+  const std::string longest = kRoot + "\\" + std::string(219, 'L') + "\\QLXT3SE";
+  REQUIRE(longest.size() == 238);
   const std::string slashed = "C:\\QLX Slash\\Tessel 3";
   const std::pair<std::string, std::string> edges[] = {{longest, longest},
                                                        {"C:/QLX Slash/Tessel 3", slashed}};
@@ -678,6 +690,7 @@ TEST_F(Trust, DamagedCopyAndBadFoldersChangeNothingAndTheUninstallStillRuns) {
       {kRoot + "\\Tessel.", "a name ends in a dot or a blank"},
       {kRoot + "\\Tessel \\QLXT3SE", "a name ends in a dot or a blank"},
       {kRoot + "\\" + std::string(240, 'x'), "too long"},
+      {kRoot + "\\" + std::string(221, 'x') + "\\QLXT3SE", "too long"}, // 240 characters
   };
   for (const auto& [text, reason] : bad) {
     REQUIRE(ClickWhenReady(w, "Back"));
