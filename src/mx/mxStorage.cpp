@@ -190,17 +190,24 @@ void TmxStoredItem::SaveContent(TStream& dest, bool checkEnd) const {
   CopyContent(unzip, dest, checkEnd);
 }
 
-void TmxStoredItem::Verify() const {
+void TmxStoredItem::ExtractChecked(TStream& dest) const {
   rtl::TReadOnlyMemoryStream stored = Stored();
-  if (FCompression == TCompressionLevel::clNone || stored.Size() == 0)
+  if (FCompression == TCompressionLevel::clNone || stored.Size() == 0) {
+    if (stored.Size() != 0)
+      dest.CopyFrom(stored, 0);
     return;
+  }
   {
     TDecompressionStream unzip(stored);
-    TDiscardStream discard;
-    CopyContent(unzip, discard, true);
+    CopyContent(unzip, dest, true);
   } // gives back the input read beyond the stream's end
   if (stored.Position() != stored.Size())
     throw rtl::ECompressionError(rtl::SZLibError);
+}
+
+void TmxStoredItem::Verify() const {
+  TDiscardStream discard;
+  ExtractChecked(discard);
 }
 
 void TmxStoredItem::SaveToStream(TStream* dest) {

@@ -59,10 +59,14 @@ public:
   void SaveToStream(rtl::TStream* dest);
   // Replaces the file at path only once the whole content is out and checked.
   void ExtractToFile(const std::string& path);
-  // Reads the content the way ExtractToFile does, writing it nowhere: raises
-  // what extraction would raise for damaged data, and also when anything
-  // follows the zlib stream. Data stored without compression has nothing to
-  // check.
+  // Writes the content into dest, a stream the caller owns, reading it the
+  // way ExtractToFile does and checking it on the way: raises what extraction
+  // would raise for damaged data (the zlib stream to its end, its checksum,
+  // the length prefix), and also when anything follows the zlib stream. What
+  // was written before a failure stays in dest. Data stored without
+  // compression has nothing to check.
+  void ExtractChecked(rtl::TStream& dest) const;
+  // ExtractChecked, writing nowhere.
   void Verify() const;
 
   // The "StoredItem" record: a 4-byte data length, then the data.

@@ -3,9 +3,12 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "ChangeLock.h"
+#include "StagedInstall.h"
 #include "Unit2.h"
 #include "Unit3.h"
 #include "rtl/SysUtils.h"
@@ -66,18 +69,38 @@ private:
 
 TCreateDirectoryProc CreateDirectoryProc = &CreateDirectoryA;
 
-void ForceDirectories(const std::string& folder) {
+std::vector<std::string> ForceDirectories(const std::string& folder) {
   if (folder.empty())
     throw rtl::Exception("Unable to create directory");
   // The product's library is loaded by every user's shell: a folder made
   // under a drive root would let any user replace it.
   const TSecurityDescriptor rules(SFolderSecurityRules);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, rules.Get(), FALSE};
-  // Every parent first; those that exist already refuse silently.
-  for (size_t at = folder.find('\\'); at != std::string::npos; at = folder.find('\\', at + 1))
-    if (at > 0 && folder[at - 1] != ':' && folder[at - 1] != '\\')
-      CreateDirectoryProc(folder.substr(0, at).c_str(), &attributes);
-  CreateDirectoryProc(folder.c_str(), &attributes);
+  std::vector<std::string> created;
+  const auto create = [&](const std::string& path) {
+    if (CreateDirectoryProc(path.c_str(), &attributes))
+      created.push_back(path);
+  };
+  // Every parent first; those that exist already refuse silently. By
+  // characters: a second byte of 0x5C in a double-byte character is no
+  // delimiter.
+  const char* const text = folder.c_str();
+  char previous = 0;
+  for (const char* at = text; *at; at = CharNextA(at)) {
+    if (*at == '\\' && at != text && previous != ':' && previous != '\\')
+      create(std::string(text, at));
+    previous = *at;
+  }
+  create(folder);
+  return created;
+}
+
+std::string NormalisedFolder(const std::string& folder) {
+  // No lead or trail byte of a double-byte code page is below 0x40, so "/"
+  // is always a character of its own.
+  std::string result = folder;
+  std::replace(result.begin(), result.end(), '/', '\\');
+  return result;
 }
 
 TExitWindowsProc ExitWindowsProc = &ExitWindowsEx;
@@ -96,12 +119,6 @@ ui::THandle OpenForIdentity(const std::string& path) {
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   const ui::THandle file = OpenForIdentity(path);
   return file && GetFileInformationByHandle(file.Get(), &info);
-}
-
-// The name shown for a damaged item: its file name, or the item's own name
-// when it has none.
-std::string ItemLabel(const mx::TmxStoredItem& item) {
-  return item.FileName().empty() ? item.Name() : item.FileName();
 }
 
 // Keeps the page's buttons disabled while "Start" runs: the waits for the
@@ -163,22 +180,6 @@ bool SameFile(const std::string& a, const std::string& b) {
          first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
          first.nFileIndexHigh == second.nFileIndexHigh &&
          first.nFileIndexLow == second.nFileIndexLow;
-}
-
-void VerifyPayload(const mx::TmxStorage& storage) {
-  const int count = storage.StoredItems()->Count();
-  for (int i = 0; i < count; ++i) {
-    const mx::TmxStoredItem& item = *storage.GetStoredItem(i);
-    bool sound = IsUsableFileName(item.FileName());
-    try {
-      if (sound)
-        item.Verify();
-    } catch (const std::exception&) {
-      sound = false;
-    }
-    if (!sound)
-      throw rtl::Exception(rtl::Format(SDamagedSetup, ItemLabel(item).c_str()));
-  }
 }
 
 size_t LongestFileName(const mx::TmxStorage& storage) {
@@ -341,69 +342,118 @@ void TForm1::Image1Click(rtl::TObject*) {
 }
 
 void TForm1::Button14Click(rtl::TObject*) {
-  const TControlsDisabled busy({Button13, Button14, Button15});
-  if ((RadioButton1->Checked() || RadioButton2->Checked()) && !InstallCanStart())
+  // Held for the whole action, so that no other setup or uninstaller
+  // changes the product meanwhile; the registration is read after it.
+  const TChangeLock lock;
+  if (!lock.Held()) {
+    ui::Application->MessageBox(SChangeLockBusy);
     return;
-  const std::string installedFolder = UnregisterExisting();
+  }
+  const TControlsDisabled busy({Button13, Button14, Button15});
   if (RadioButton1->Checked() || RadioButton2->Checked()) {
-    Install();
-  } else if (RadioButton3->Checked()) {
+    // One text for every step: creating, writing, registering, recording.
+    const std::string folder = NormalisedFolder(Edit1->Text());
+    if (InstallCanStart(folder))
+      Install(folder);
+    return;
+  }
+  const std::wstring library = UnregisterExisting();
+  if (RadioButton3->Checked()) {
     // With no library registered any more, no folder is known: bare file
     // names would point into the current folder.
-    if (installedFolder.empty()) {
+    if (library.empty()) {
       ui::Application->MessageBox(SNotInstalled);
       ui::Application->Terminate();
       return;
     }
-    Uninstall(installedFolder);
+    Uninstall(InstalledFolderOf(WideToAnsi(library)));
   }
 }
 
-bool TForm1::InstallCanStart() {
-  const std::string problem = InstallFolderProblem(Edit1->Text(), LongestFileName(*mxStorage1));
+bool TForm1::InstallCanStart(const std::string& folder) {
+  // Room for the scratch names that the files are staged under, too.
+  const size_t longest = std::max(LongestFileName(*mxStorage1), SScratchNameLength);
+  std::string problem = InstallFolderProblem(folder, longest);
+  // The registered library path is read back as a value of at most 255
+  // characters: a longer one would be registered, then never found again.
+  if (problem.empty() && WithDelimiter(folder).size() + std::strlen(SLibraryFileName) > 255)
+    problem = "too long";
   if (!problem.empty()) {
     ui::Application->MessageBox(InvalidFolderText(Edit1->Text(), problem));
     return false;
   }
-#ifndef QLX_UNCHECKED_PAYLOAD // the install benchmark's baseline only
-  VerifyPayload(*mxStorage1);
-#endif
   return true;
 }
 
-std::string TForm1::UnregisterExisting() {
+std::wstring TForm1::UnregisterExisting() {
   const std::wstring library = GetInstalledServerPath();
-  if (library.empty())
-    return {};
-  const std::string folder = InstalledFolderOf(WideToAnsi(library));
-  UnregisterAndRestartShell(library);
-  return folder;
+  if (!library.empty())
+    UnregisterAndRestartShell(library);
+  return library;
 }
 
-void TForm1::Install() {
-  // Whether the folder came to be shows up as the first file's error.
-  ForceDirectories(WithoutDelimiter(Edit1->Text()));
-  const int count = mxStorage1->StoredItems()->Count();
-  for (int i = 0; i < count; ++i) {
-    mx::TmxStoredItem* item = mxStorage1->GetStoredItem(i);
-    item->ExtractToFile(WithDelimiter(Edit1->Text()) + item->FileName());
-  }
-  const std::string library = WithDelimiter(Edit1->Text()) + SLibraryFileName;
-  if (!FileExists(library)) {
-    ui::Application->MessageBox(SInstallFailed);
-    ui::Application->Terminate();
-    return;
-  }
+bool TForm1::RegisterLibrary(const std::string& folder) {
+  const std::string library = WithDelimiter(folder) + SLibraryFileName;
+  if (!FileExists(library))
+    return false;
   RegisterServer(AnsiToWide(library));
   // regsvr32 reports nothing: a library it could not register would be
   // recorded and shown as installed, yet never reached by the shell.
-  if (!SameFile(WideToAnsi(GetInstalledServerPath()), library)) {
-    ui::Application->MessageBox(SInstallFailed);
-    ui::Application->Terminate();
-    return;
+  return SameFile(WideToAnsi(GetInstalledServerPath()), library);
+}
+
+void TForm1::InstallFailed() {
+  ui::Application->MessageBox(SInstallFailed);
+  ui::Application->Terminate();
+}
+
+#ifdef QLX_UNCHECKED_PAYLOAD // the install benchmark's baseline: written in place, unchecked
+
+void TForm1::Install(const std::string& folder) {
+  UnregisterExisting();
+  ForceDirectories(WithoutDelimiter(folder));
+  const int count = mxStorage1->StoredItems()->Count();
+  for (int i = 0; i < count; ++i) {
+    mx::TmxStoredItem* item = mxStorage1->GetStoredItem(i);
+    item->ExtractToFile(WithDelimiter(folder) + item->FileName());
   }
-  WriteUninstallRecord(WithDelimiter(Edit1->Text()));
-  WriteRegistryString(SPreferencesKey, SInstallFolderValue, WithoutDelimiter(Edit1->Text()),
+  if (!RegisterLibrary(folder))
+    return InstallFailed();
+  Record(folder);
+}
+
+#else
+
+void TForm1::Install(const std::string& folder) {
+  // Every file is written and checked before the old product is touched.
+  TStagedInstall staged(*mxStorage1, WithoutDelimiter(folder));
+  const std::wstring old = UnregisterExisting();
+  // Until the new library is registered, a failure leaves the old product
+  // as it was, registration included.
+  const auto registerOldAgain = [&] {
+    if (!old.empty())
+      RegisterServer(old);
+  };
+  try {
+    staged.Swap();
+  } catch (...) {
+    registerOldAgain();
+    throw;
+  }
+  if (!RegisterLibrary(folder)) {
+    staged.PutBack();
+    registerOldAgain();
+    return InstallFailed();
+  }
+  staged.Commit();
+  Record(folder);
+}
+
+#endif
+
+void TForm1::Record(const std::string& folder) {
+  WriteUninstallRecord(WithDelimiter(folder));
+  WriteRegistryString(SPreferencesKey, SInstallFolderValue, WithoutDelimiter(folder),
                       HKEY_CLASSES_ROOT);
   ShowPage(Panel6);
 }

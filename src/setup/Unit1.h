@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "mx/mxLinkLabel.h"
 #include "mx/mxStorage.h"
@@ -37,11 +38,14 @@ inline constexpr uint32_t SRestartFlags = 6; // EWX_REBOOT | EWX_FORCE
 // Path forms of the folder field's text.
 std::string WithDelimiter(const std::string& folder);
 std::string WithoutDelimiter(const std::string& folder);
-// Creates the folder and its missing parents; raises "Unable to create
-// directory" for an empty name, other failures show up later. Each folder it
-// creates gets FolderSecurityRules, not its parent's; folders that exist
-// stay as they are.
-void ForceDirectories(const std::string& folder);
+// Creates the folder and its missing parents and returns those it created,
+// parents first; raises "Unable to create directory" for an empty name,
+// other failures show up later. Each folder it creates gets
+// FolderSecurityRules, not its parent's; folders that exist stay as they are.
+std::vector<std::string> ForceDirectories(const std::string& folder);
+// The folder text as "Start" uses it throughout: "/" taken as the delimiter
+// it stands for.
+std::string NormalisedFolder(const std::string& folder);
 // The program files folder's rules, kept from the parent: full control for
 // SYSTEM and Administrators, read and execute for Users, for the folder and
 // everything in it.
@@ -59,9 +63,6 @@ bool SameFile(const std::string& a, const std::string& b);
 
 inline constexpr const char* SDamagedSetup =
     "The setup program is damaged (%s). Nothing was changed; please download it again.";
-// Raises the damaged-setup error for the first stored item whose data
-// extraction would fail on, or whose file name it may not use.
-void VerifyPayload(const mx::TmxStorage& storage);
 // The longest file name of the stored items.
 size_t LongestFileName(const mx::TmxStorage& storage);
 
@@ -121,13 +122,18 @@ protected:
   void Loaded() override;
 
 private:
-  // The steps of "Start". The first checks, before anything is changed,
-  // what an install would otherwise find out only halfway; false after it
-  // showed why not. The second returns the installed folder, with its
-  // trailing delimiter, or empty when no library is registered.
-  bool InstallCanStart();
-  std::string UnregisterExisting();
-  void Install();
+  // The steps of "Start", on the folder text as NormalisedFolder gives it.
+  // The first checks the folder before anything is changed; false after it
+  // showed why not. The second is step A: it returns the library path it
+  // unregistered, empty when none was registered.
+  bool InstallCanStart(const std::string& folder);
+  std::wstring UnregisterExisting();
+  void Install(const std::string& folder);
+  // Whether the folder's library exists and is then registered at its path.
+  bool RegisterLibrary(const std::string& folder);
+  void InstallFailed();
+  // The uninstall record and the settings value, then the finish page.
+  void Record(const std::string& folder);
   void Uninstall(const std::string& installedFolder);
   void WriteUninstallRecord(const std::string& folder);
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <string_view>
@@ -90,6 +91,20 @@ void ExpectPlainBox(const TMessageBox& box, const std::string& text) {
   EXPECT_FALSE(box.Icon) << text;
 }
 
+// The box of a file that the full disk had no room for, naming its final
+// path and the system's reason.
+void ExpectNoRoom(const TMessageBox& box, const std::string& path) {
+  char reason[256] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 ERROR_DISK_FULL, 0, reason, sizeof reason, nullptr);
+  std::string expected = reason;
+  while (!expected.empty() &&
+         (expected.back() == '.' || std::isspace(static_cast<unsigned char>(expected.back()))))
+    expected.pop_back();
+  EXPECT_EQ(box.Text, "Cannot create file \"" + path + "\". " + expected);
+  EXPECT_EQ(box.Caption, "QLXT3SE");
+}
+
 // "Restart later", then "Finish": the program ends without a message.
 void FinishWithoutRestart(TSetupProcess& setup) {
   const HWND w = setup.Wizard();
@@ -97,6 +112,22 @@ void FinishWithoutRestart(TSetupProcess& setup) {
   EXPECT_TRUE(Click(w, "Restart later"));
   EXPECT_TRUE(PostClick(w, "Finish"));
   EXPECT_EQ(setup.WaitExit(30), 0) << "ended at once, no message";
+}
+
+// A reinstall through every page into the folder text, to the finish page.
+void Reinstall(const std::string& folderText) {
+  TSetupProcess setup(Program(QLX_SETUP_EXE));
+  const HWND w = setup.Wizard();
+  REQUIRE(w);
+  REQUIRE(WalkToConfirmation(w, SReinstall, folderText));
+  REQUIRE(PostClick(w, "Start"));
+  TOutcome outcome = AwaitOutcome(setup);
+  ExpectPlainBox(outcome.Box, SShellNotice);
+  REQUIRE(PressOk(outcome.Box));
+  outcome = AwaitOutcome(setup);
+  EXPECT_FALSE(outcome.Box) << folderText << ": " << outcome.Box.Text;
+  REQUIRE(outcome.Page == "finish");
+  FinishWithoutRestart(setup);
 }
 
 // A new install through every page into folder, ended with "Restart later".
@@ -201,7 +232,7 @@ protected:
   void SetUp() override { ResetProduct(Folders()); }
   void TearDown() override { ResetProduct(Folders()); }
   static std::vector<std::string> Folders() {
-    return {DefaultFolder(), kRoot, kDiskFolder, kFiller, "C:\\Decoy"};
+    return {DefaultFolder(), kRoot, kDiskFolder, kFiller, "C:\\Decoy", "C:\\QLX Slash"};
   }
 };
 
@@ -296,13 +327,16 @@ TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
     REQUIRE(PostClick(w, "Start"));
     const TOutcome notice = AwaitOutcome(setup);
     ExpectPlainBox(notice.Box, SShellNotice);
+    const std::string library = blanks + "\\QLX_Tessel_3.dll";
+    EXPECT_TRUE(FolderExists(blanks)) << "staged into before step A";
+    EXPECT_FALSE(FileExists(library));
     const auto pressed = std::chrono::steady_clock::now();
     REQUIRE(PressOk(notice.Box));
-    EXPECT_TRUE(WaitUntil([&] { return FolderExists(blanks); }, 60));
+    EXPECT_TRUE(WaitUntil([&] { return FileExists(library); }, 60));
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - pressed)
                             .count();
-    EXPECT_GE(waited, 4950) << "the folder is made only after the wait";
+    EXPECT_GE(waited, 4950) << "the files take their names only after the wait";
     EXPECT_LT(waited, 20000);
     const TOutcome outcome = AwaitOutcome(setup);
     EXPECT_FALSE(outcome.Box) << outcome.Box.Text;
@@ -326,6 +360,20 @@ TEST_F(Lifecycle, InstallReinstallUninstallAndInstallAgain) {
   // With nothing registered any more, a new install is offered again.
   EXPECT_TRUE(InstallNew(QLX_SETUP_EXE, blanks));
   ExpectInstalled(blanks);
+
+  // The longest folder whose library path the registration keeps (255
+  // characters) and one typed with "/" install whole, with nothing staged or
+  // set aside left over.
+  const std::string longest = kRoot + "\\" + std::string(219, 'L') + "\\QLXT3SE";
+  REQUIRE(longest.size() == 238);
+  const std::string slashed = "C:\\QLX Slash\\Tessel 3";
+  const std::pair<std::string, std::string> edges[] = {{longest, longest},
+                                                       {"C:/QLX Slash/Tessel 3", slashed}};
+  for (const auto& [text, folder] : edges) {
+    Reinstall(text);
+    ExpectInstalled(folder);
+    EXPECT_EQ(FolderEntries(folder), SortedProductFiles()) << folder;
+  }
 }
 
 TEST_F(Uninstall, StopsAtAFileInUseAndSkipsMissingAndForeignFiles) {
@@ -464,19 +512,18 @@ TEST_F(Failures, UncreatableFolderAndFullDiskStopOnTheConfirmationPage) {
     EXPECT_TRUE(IsWindowEnabled(Visible(w, button))) << button;
   ExpectNothingRecorded();
 
-  // No room for the library on the disk: nothing of it is left behind.
+  // No room for the library on the disk: nothing of it is left behind, not
+  // even the folder this "Start" made.
   FillDisk(kDisk + "\\", library.size() / 2);
   REQUIRE(Click(w, "Back"));
   SetFolder(w, kDiskFolder);
   REQUIRE(Click(w, "Next"));
   REQUIRE(PostClick(w, "Start"));
   outcome = AwaitOutcome(setup);
-  EXPECT_EQ(outcome.Box.Text, "Stream write error");
-  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  ExpectNoRoom(outcome.Box, kDiskFolder + "\\QLX_Tessel_3.dll");
   REQUIRE(PressOk(outcome.Box));
   EXPECT_EQ(Page(w), "confirmation");
-  EXPECT_TRUE(FolderExists(kDiskFolder));
-  EXPECT_EQ(FolderEntries(kDiskFolder), std::vector<std::string>{}) << "no partial file";
+  EXPECT_EQ(FolderEntries(kDisk + "\\"), std::vector<std::string>{"filler.bin"});
   ExpectNothingRecorded();
 
   // With room again, the same "Start" runs the whole install.
@@ -489,32 +536,69 @@ TEST_F(Failures, UncreatableFolderAndFullDiskStopOnTheConfirmationPage) {
   FinishWithoutRestart(setup);
 }
 
-TEST_F(Failures, ReinstallOnAFullDiskKeepsTheEarlierFilesWhole) {
+// A reinstall over an older build whose files cannot all be replaced leaves
+// that build as it was: whole, registered and recorded.
+TEST_F(Failures, ReinstallThatCannotWriteKeepsTheOldProduct) {
   // The e2e-disk fixture mounts the small disk.
   REQUIRE(FolderExists(kDisk + "\\"));
   REQUIRE(InstallNew(QLX_SETUP_EXE, kDiskFolder));
-  const std::string library = Payload("QLX_Tessel_3.dll");
-  FillDisk(kDisk + "\\", library.size() / 2);
+  const std::string oldLibrary = Payload("QLX_Tessel_3.dll") + "an older build";
+  WriteBytes(kDiskFolder + "\\QLX_Tessel_3.dll", oldLibrary);
+  const TProductState before = ProductState(kDiskFolder);
+  TProgram shell("\"" + WindowsPath(QLX_HELPER) + "\" --progman");
+  REQUIRE(WaitUntil([&] { return WindowOfProcess("Progman", shell.Id()) != nullptr; }, 60));
 
+  // No room to stage the new library: refused before step A.
+  FillDisk(kDisk + "\\", Payload("QLX_Tessel_3.dll").size() / 2);
   TSetupProcess setup(Program(QLX_SETUP_EXE));
   const HWND w = setup.Wizard();
   REQUIRE(w);
   REQUIRE(WalkToConfirmation(w, SReinstall, kDiskFolder));
   REQUIRE(PostClick(w, "Start"));
   TOutcome outcome = AwaitOutcome(setup);
+  ExpectNoRoom(outcome.Box, kDiskFolder + "\\QLX_Tessel_3.dll");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(Page(w), "confirmation");
+  EXPECT_TRUE(shell.Running()) << "no shell ended";
+  EXPECT_TRUE(ProductState(kDiskFolder) == before) << "registered, recorded and byte for byte";
+  EXPECT_EQ(FolderEntries(kDiskFolder), SortedProductFiles()) << "no scratch file left";
+  EXPECT_TRUE(DeleteFileA(kFiller.c_str()));
+
+  // A product file held open without sharing by another program: found only
+  // at the swap, after step A; the files swapped before it go back and the
+  // old library is registered again.
+  const std::string busy = kDiskFolder + "\\uninstall.exe";
+  const HANDLE held =
+      CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  REQUIRE(held != INVALID_HANDLE_VALUE);
+  REQUIRE(PostClick(w, "Start"));
+  outcome = AwaitOutcome(setup);
+  ExpectPlainBox(outcome.Box, SShellNotice);
+  EXPECT_EQ(RegisteredLibrary(), "") << "unregistered before the notice";
+  REQUIRE(PressOk(outcome.Box));
+  outcome = AwaitOutcome(setup);
+  CloseHandle(held);
+  EXPECT_EQ(outcome.Box.Text.rfind("Cannot create file \"" + busy + "\". ", 0), 0u)
+      << outcome.Box.Text;
+  EXPECT_EQ(outcome.Box.Caption, "QLXT3SE");
+  REQUIRE(PressOk(outcome.Box));
+  EXPECT_EQ(Page(w), "confirmation");
+  EXPECT_EQ(Installed(kDiskFolder, "QLX_Tessel_3.dll"), oldLibrary) << "put back";
+  EXPECT_TRUE(ProductState(kDiskFolder) == before) << "registered again, recorded, byte for byte";
+  EXPECT_EQ(FolderEntries(kDiskFolder), SortedProductFiles()) << "no scratch file left";
+
+  // With the file free, the same "Start" replaces the old build whole.
+  REQUIRE(WaitUntil([&] { return IsWindowEnabled(Visible(w, "Start")) != FALSE; }, 10));
+  REQUIRE(PostClick(w, "Start"));
+  outcome = AwaitOutcome(setup);
   ExpectPlainBox(outcome.Box, SShellNotice);
   REQUIRE(PressOk(outcome.Box));
   outcome = AwaitOutcome(setup);
-  EXPECT_EQ(outcome.Box.Text, "Stream write error");
-  REQUIRE(PressOk(outcome.Box));
-  EXPECT_EQ(Page(w), "confirmation");
-
-  EXPECT_EQ(FolderEntries(kDiskFolder), SortedProductFiles()) << "no temporary file left";
-  for (const char* name : kProductFiles)
-    EXPECT_EQ(Installed(kDiskFolder, name), Payload(name)) << "still whole: " << name;
-  EXPECT_EQ(Record("UninstallString"), "\"" + kDiskFolder + "\\Uninstall.exe\"");
-  EXPECT_TRUE(Click(w, "Exit"));
-  EXPECT_EQ(setup.WaitExit(30), 0);
+  EXPECT_FALSE(outcome.Box) << outcome.Box.Text;
+  REQUIRE(outcome.Page == "finish");
+  ExpectInstalled(kDiskFolder);
+  EXPECT_EQ(FolderEntries(kDiskFolder), SortedProductFiles()) << "nothing set aside is left";
+  FinishWithoutRestart(setup);
 }
 
 TEST_F(Failures, PayloadWithoutTheLibraryEndsWithInstallationFailed) {
@@ -607,6 +691,7 @@ TEST_F(Trust, DamagedCopyAndBadFoldersChangeNothingAndTheUninstallStillRuns) {
       {kRoot + "\\Tessel.", "a name ends in a dot or a blank"},
       {kRoot + "\\Tessel \\QLXT3SE", "a name ends in a dot or a blank"},
       {kRoot + "\\" + std::string(240, 'x'), "too long"},
+      {kRoot + "\\" + std::string(221, 'x') + "\\QLXT3SE", "too long"}, // 240 characters
   };
   for (const auto& [text, reason] : bad) {
     REQUIRE(ClickWhenReady(w, "Back"));

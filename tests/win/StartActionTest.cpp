@@ -15,6 +15,8 @@
 #include "mx/mxLinkLabel.h"
 #include "mx/mxStorage.h"
 #include "rtl/Streams.h"
+#include "setup/ChangeLock.h"
+#include "setup/StagedInstall.h"
 #include "setup/Unit1.h"
 #include "setup/Unit2.h"
 #include "ui/Application.h"
@@ -436,19 +438,21 @@ TEST(FolderRule, RefusesWhatCanNeverHoldTheProductAndSaysWhy) {
             "The installation folder is not valid: C:Tessel (not a full path).");
 }
 
-TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamage) {
+TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamageFoundBeforeAnyFolderIsMade) {
   mx::TmxStorage store(nullptr);
   auto* item = static_cast<mx::TmxStoredItem*>(store.StoredItems()->Add());
   rtl::TMemoryStream content;
   content.WriteBuffer("abc", 3);
   item->LoadFromStream(&content);
+  const std::string parent = wintest::TempFolder() + "\\QLX Payload Check";
   try {
-    VerifyPayload(store);
+    TStagedInstall staged(store, parent + "\\QLXT3SE");
     ADD_FAILURE() << "no error raised";
   } catch (const rtl::Exception& error) {
     EXPECT_EQ(error.Message(), "The setup program is damaged (mxStoredItem1). Nothing was "
                                "changed; please download it again.");
   }
+  EXPECT_FALSE(PathExists(parent));
   EXPECT_EQ(LongestFileName(store), 0u);
 }
 
@@ -482,9 +486,37 @@ TEST_F(StartActionTest, OnlyTheFoldersItCreatesAskForTheProtectedRules) {
   const std::string made = FRoot + "\\Made", folder = made + "\\QLXT3SE";
   GCreated.clear();
   CreateDirectoryProc = &RecordCreateDirectory;
-  ForceDirectories(folder);
+  EXPECT_EQ(ForceDirectories(folder), (std::vector<std::string>{made, folder}));
+  EXPECT_EQ(ForceDirectories(folder + "\\Sub"), std::vector<std::string>{folder + "\\Sub"})
+      << "only what it made";
   CreateDirectoryProc = &CreateDirectoryA;
-  EXPECT_EQ(GCreated, (std::map<std::string, std::string>{{made, rules}, {folder, rules}}));
+  EXPECT_EQ(GCreated, (std::map<std::string, std::string>{
+                          {made, rules}, {folder, rules}, {folder + "\\Sub", rules}}));
+}
+
+TEST_F(StartActionTest, StartWhileAnotherChangeRunsChangesNothing) {
+  TForm1& form = ReadyToInstall(FFolder);
+  // Held by another thread: the mutex is the thread's, and this one's own
+  // would be taken again.
+  const HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread other([&] {
+    const TChangeLock lock;
+    SetEvent(taken);
+    WaitForSingleObject(release, 30000);
+  });
+  WaitForSingleObject(taken, 30000);
+  TBoxAnswerer boxes;
+  form.Button14Click(nullptr);
+  const std::vector<std::string> texts = boxes.Texts();
+  SetEvent(release);
+  other.join();
+  CloseHandle(taken);
+  CloseHandle(release);
+  EXPECT_EQ(texts, std::vector<std::string>{SChangeLockBusy});
+  EXPECT_FALSE(PathExists(FFolder));
+  EXPECT_TRUE(IsWindowVisible(form.Panel5->Handle()));
+  EXPECT_FALSE(Ended());
 }
 
 TEST_F(StartActionTest, SameFileComparesIdentityNotSpelling) {
