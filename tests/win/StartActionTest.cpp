@@ -409,33 +409,6 @@ TEST_F(StartActionTest, FinishWithRestartLaterEndsWithoutARequest) {
 
 namespace {
 
-TEST(FolderRule, RefusesWhatCanNeverHoldTheProductAndSaysWhy) {
-  for (const char* good :
-       {"C:\\Program Files\\QLXT3SE", "C:\\Folder With Blanks\\QLXT3SE\\", "C:\\", "D:\\a\\\\b",
-        "\\\\server\\share", "\\\\server\\share\\QLXT3SE\\", "C:/Program Files/QLXT3SE"})
-    EXPECT_EQ(InstallFolderProblem(good, 16), "") << good;
-  const std::string longest = "C:\\" + std::string(242 - 3, 'x');
-  EXPECT_EQ(InstallFolderProblem(longest, 16), "");
-  EXPECT_EQ(InstallFolderProblem(longest + "\\", 16), "") << "the delimiter is not counted twice";
-  // The kinds a user meets are shown through the program; these are the edges.
-  const std::pair<std::string, std::string> bad[] = {
-      {"\\Tessel", "not a full path"},
-      {"\\\\server", "not a full path"},
-      {"\\\\server\\\\share", "not a full path"},
-      {"C:\\a:b", "a name holds a character that is not allowed"},
-      {"C:\\COM1", "COM1 is a device name"},
-      {"C:\\x\\lpt9.log", "lpt9.log is a device name"},
-      {"C:\\..\\QLXT3SE", "a name ends in a dot or a blank"},
-      {longest + "x", "too long"},
-  };
-  for (const auto& [folder, reason] : bad)
-    EXPECT_EQ(InstallFolderProblem(folder, 16), reason) << folder;
-  EXPECT_EQ(InstallFolderProblem("C:\\" + std::string(245, 'x'), 1), "too long")
-      << "room for an 8.3 name in the folder";
-  EXPECT_EQ(InvalidFolderText("C:Tessel", "not a full path"),
-            "The installation folder is not valid: C:Tessel (not a full path).");
-}
-
 TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamage) {
   mx::TmxStorage store(nullptr);
   auto* item = static_cast<mx::TmxStoredItem*>(store.StoredItems()->Add());
