@@ -382,23 +382,4 @@ TEST(BrowseDelimiters, FolderOfFileCutsAfterTheLastDelimiter) {
   EXPECT_EQ(setup::FolderOfFile("QLX_Tessel_3.dll"), "");
 }
 
-// Code page 932: "表" is 0x95 0x5C, so browsing to C:\ソフト表 must give
-// C:\ソフト表\QLXT3SE; its second byte is no delimiter to drop or keep.
-TEST(BrowseDelimiters, DoubleByteCharactersEndingIn5CAreNoDelimiters) {
-  const std::string table = "\x95\x5c", browsed = "C:\\\x83\x5c\x83\x74\x83\x67" + table;
-  EXPECT_EQ(setup::CollapseDoubleDelimiters(browsed + setup::SFolderSuffix, 932),
-            browsed + setup::SFolderSuffix);
-  EXPECT_EQ(setup::CollapseDoubleDelimiters("C:\\" + table + "\\\\\\x", 932),
-            "C:\\" + table + "\\\\x");
-  EXPECT_EQ(setup::CollapseDoubleDelimiters(browsed + "\\", 1252),
-            "C:\\\x83\x5c\x83\x74\x83\x67\x95\\")
-      << "the bytes that a single-byte code page reads as two delimiters";
-  EXPECT_EQ(setup::WithDelimiter(browsed, 932), browsed + "\\");
-  EXPECT_EQ(setup::WithDelimiter(browsed + "\\", 932), browsed + "\\");
-  EXPECT_EQ(setup::WithoutDelimiter(browsed, 932), browsed);
-  EXPECT_EQ(setup::WithoutDelimiter(browsed + "\\", 932), browsed);
-  EXPECT_EQ(setup::FolderOfFile(browsed + "\\QLX_Tessel_3.dll", 932), browsed);
-  EXPECT_EQ(setup::FolderOfFile("C:\\x\\" + table, 932), "C:\\x");
-}
-
 } // namespace
