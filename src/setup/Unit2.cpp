@@ -310,7 +310,9 @@ std::string ExistingPartProblem(const std::string& root, const std::vector<std::
     return SUnreachableProblem;
   if (!(flags & FILE_PERSISTENT_ACLS))
     return SNoPermissionsProblem;
-  // The root, then each folder below it that exists.
+  // The root, then each folder below it that exists. A volume's root is no
+  // link, so its mark is not looked at: Wine gives it to the drives it maps
+  // to Unix mounts of their own.
   std::vector<std::string> parts{root};
   for (const std::string& name : names) {
     const std::string& above = parts.back();
@@ -324,8 +326,8 @@ std::string ExistingPartProblem(const std::string& root, const std::vector<std::
         return SUnreadableProblem;
       break;
     }
-    // A volume's root is never a link; below it, a link leads where its
-    // maker chose, and he can point it elsewhere later.
+    // A junction or link leads where its maker chose, and he can point it
+    // elsewhere later.
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
       return SLinkProblem;
     // A file in the way: nothing below it can be made, which the install
