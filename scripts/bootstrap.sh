@@ -150,4 +150,10 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   log "generating the de_DE.UTF-8 locale"
   as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
 fi
+# A Japanese locale: Wine takes a process's ANSI code page (932 here) from the
+# locale it starts in, for the double-byte folder scenario.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  log "generating the ja_JP.UTF-8 locale"
+  as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || true
+fi
 log "ready"

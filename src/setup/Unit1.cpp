@@ -19,31 +19,32 @@ namespace setup {
 
 TForm1* Form1 = nullptr;
 
-std::string CollapseDoubleDelimiters(const std::string& path) {
+std::string CollapseDoubleDelimiters(const std::string& path, UINT codePage) {
   std::string result;
   result.reserve(path.size());
-  for (size_t i = 0; i < path.size(); ++i) {
-    result += path[i];
-    if (path[i] == '\\' && i + 1 < path.size() && path[i + 1] == '\\')
-      ++i;
+  bool afterDelimiter = false;
+  for (size_t at = 0; at < path.size();) {
+    const size_t length = IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[at])) ? 2 : 1;
+    const bool delimiter = length == 1 && path[at] == '\\';
+    // The second of a pair goes; a third starts a new pair.
+    if (!(delimiter && afterDelimiter))
+      result.append(path, at, length);
+    afterDelimiter = delimiter && !afterDelimiter;
+    at += length;
   }
   return result;
 }
 
-std::string FolderOfFile(const std::string& path) {
-  const size_t cut = path.find_last_of("\\:");
-  std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-  if (!folder.empty() && folder.back() == '\\')
-    folder.pop_back();
-  return folder;
+std::string FolderOfFile(const std::string& path, UINT codePage) {
+  return WithoutDelimiter(InstalledFolderOf(path, codePage), codePage);
 }
 
-std::string WithDelimiter(const std::string& folder) {
-  return !folder.empty() && folder.back() == '\\' ? folder : folder + '\\';
+std::string WithDelimiter(const std::string& folder, UINT codePage) {
+  return !folder.empty() && EndsWithDelimiter(folder, "\\", codePage) ? folder : folder + '\\';
 }
 
-std::string WithoutDelimiter(const std::string& folder) {
-  return !folder.empty() && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
+std::string WithoutDelimiter(const std::string& folder, UINT codePage) {
+  return EndsWithDelimiter(folder, "\\", codePage) ? folder.substr(0, folder.size() - 1) : folder;
 }
 
 namespace {

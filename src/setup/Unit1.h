@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
 #include "mx/mxLinkLabel.h"
 #include "mx/mxStorage.h"
 #include "ui/ComCtrls.h"
@@ -35,9 +37,10 @@ inline constexpr const char* SRestartFailed =
     "Unable to restart windows.\r\nPlease restart your computer manually.";
 inline constexpr uint32_t SRestartFlags = 6; // EWX_REBOOT | EWX_FORCE
 
-// Path forms of the folder field's text.
-std::string WithDelimiter(const std::string& folder);
-std::string WithoutDelimiter(const std::string& folder);
+// Path forms of the folder field's text, walked by characters of the code
+// page (a double-byte character's second byte may be 0x5C).
+std::string WithDelimiter(const std::string& folder, UINT codePage = CP_ACP);
+std::string WithoutDelimiter(const std::string& folder, UINT codePage = CP_ACP);
 // Creates the folder and its missing parents and returns those it created,
 // parents first; raises "Unable to create directory" for an empty name,
 // other failures show up later. Each folder it creates gets
@@ -75,11 +78,11 @@ extern TExitWindowsProc ExitWindowsProc;
 // system to shut down with flags; true when the request was accepted.
 bool RestartWindows(uint32_t flags);
 
-// Every "\\" becomes "\", scanning left to right without overlap.
-std::string CollapseDoubleDelimiters(const std::string& path);
+// Every "\\" becomes "\", scanning left to right without overlap, by characters.
+std::string CollapseDoubleDelimiters(const std::string& path, UINT codePage = CP_ACP);
 // The folder of a file path: cut after the last "\" or ":", then without a
-// trailing "\".
-std::string FolderOfFile(const std::string& path);
+// trailing "\"; by characters.
+std::string FolderOfFile(const std::string& path, UINT codePage = CP_ACP);
 
 class TForm1 : public ui::TForm {
 public:

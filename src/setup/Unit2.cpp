@@ -1,8 +1,10 @@
 #include "Unit2.h"
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <vector>
@@ -110,29 +112,239 @@ bool IsAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// The components between delimiters, empty ones included.
-std::vector<std::string> SplitPath(const std::string& path, const char* delimiters = "\\") {
-  std::vector<std::string> components;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = path.find_first_of(delimiters, start);
-    components.push_back(path.substr(start, end - start));
-    if (end == std::string::npos)
-      return components;
-    start = end + 1;
+// The length of the character that starts at byte at: two for a lead byte
+// followed by another byte, else one.
+size_t CharacterLength(const std::string& text, size_t at, UINT codePage) {
+  return at + 1 < text.size() && IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[at])) ? 2 : 1;
+}
+
+bool IsDelimiterAt(const std::string& text, size_t at, size_t length, const char* delimiters) {
+  return length == 1 && std::strchr(delimiters, text[at]) != nullptr && text[at] != '\0';
+}
+
+// The name with every double-byte character read as a plain letter, for the
+// checks that look at single characters: a second byte is not a "|" or a "\".
+std::string SingleByteView(const std::string& name, UINT codePage) {
+  std::string view;
+  for (size_t at = 0; at < name.size();) {
+    const size_t length = CharacterLength(name, at, codePage);
+    view += length == 1 ? name[at] : 'x';
+    at += length;
   }
+  return view;
 }
 
 // Why a single folder or file name cannot be used as it stands; empty when it
 // can. The system silently drops a trailing dot or blank, so such a name (and
 // "." and "..") names something other than what it says.
-std::string ComponentProblem(const std::string& component) {
+std::string ComponentProblem(const std::string& name, UINT codePage = CP_ACP) {
+  const std::string component = SingleByteView(name, codePage);
   if (rtl::HasForbiddenFileNameCharacter(component))
     return "a name holds a character that is not allowed";
   if (rtl::IsDeviceFileName(component))
     return component + " is a device name";
   if (!component.empty() && (component.back() == '.' || component.back() == ' '))
     return "a name ends in a dot or a blank";
+  return {};
+}
+
+// --- What exists of the installation folder ---------------------------------------
+
+constexpr const char* SDriveRootProblem = "a drive root";
+constexpr const char* SOthersCanChangeProblem = "other users can change it";
+constexpr const char* SLinkProblem = "a junction or link in the path";
+constexpr const char* SNoPermissionsProblem = "a drive that keeps no permissions";
+constexpr const char* SUnreachableProblem = "its drive cannot be reached";
+constexpr const char* SUnreadableProblem = "its permissions cannot be read";
+
+// A security identifier, owned.
+using TSidBytes = std::vector<BYTE>;
+
+TSidBytes SidFromText(const char* text) {
+  PSID sid = nullptr;
+  if (!ConvertStringSidToSidA(text, &sid))
+    return {};
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  TSidBytes copy(bytes, bytes + GetLengthSid(sid));
+  LocalFree(sid);
+  return copy;
+}
+
+TSidBytes CurrentUserSid() {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+    return {};
+  const THandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+    return {};
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return TSidBytes(bytes, bytes + GetLengthSid(sid));
+}
+
+// Those who may change what we install: SYSTEM, Administrators,
+// TrustedInstaller, the user running us (elevated), and the creator of what we
+// create ourselves.
+class TTrustedSids {
+public:
+  TTrustedSids() {
+    for (const char* text :
+         {"S-1-5-18", "S-1-5-32-544",
+          "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "S-1-3-0", "S-1-3-4"})
+      FSids.push_back(SidFromText(text));
+    FSids.push_back(CurrentUserSid());
+  }
+  bool Contains(PSID sid) const {
+    for (const TSidBytes& trusted : FSids)
+      if (!trusted.empty() && EqualSid(const_cast<BYTE*>(trusted.data()), sid))
+        return true;
+    return false;
+  }
+
+private:
+  std::vector<TSidBytes> FSids;
+};
+
+// What a part of the path is to the folder: the folder itself, the nearest
+// existing parent of a folder still to be made, or a folder above either.
+enum TPathRole { prFolder, prParent, prAncestor };
+
+// The rights no one else may hold on a part in that role. Renaming a part
+// needs DELETE on it or FILE_DELETE_CHILD on its parent; WRITE_DAC and
+// WRITE_OWNER give every other right. Others may make folders in a parent
+// (every user may in a drive root): one made there before ours is found when
+// "Start" looks again once the folders exist.
+DWORD ForbiddenRights(TPathRole role) {
+  DWORD rights = DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD;
+  if (role == prFolder)
+    rights |= FILE_ADD_SUBDIRECTORY | FILE_ADD_FILE;
+  return rights;
+}
+
+bool IsAllowingAce(BYTE type) {
+  return type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
+         type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+         type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE ||
+         type == ACCESS_ALLOWED_COMPOUND_ACE_TYPE;
+}
+
+// Whether an allowing entry gives someone untrusted a forbidden right. On the
+// folder itself inheritable entries count too: the files we write get them.
+// Denying entries are not weighed against allowing ones: a folder that needs
+// them to be safe is refused.
+bool AceGrantsOthers(const ACE_HEADER* header, TPathRole role, const TTrustedSids& trusted) {
+  if (!IsAllowingAce(header->AceType))
+    return false;
+  if ((header->AceFlags & INHERIT_ONLY_ACE) && role != prFolder)
+    return false;
+  const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+  ACCESS_MASK mask = ace->Mask;
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                          FILE_ALL_ACCESS};
+  MapGenericMask(&mask, &mapping);
+  if (!(mask & ForbiddenRights(role)))
+    return false;
+  // Only the plain layout has its trustee where this reads it; any other
+  // allowing entry with such a right is taken as someone else's.
+  const bool plain = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
+                     header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+  return !plain || !trusted.Contains(const_cast<DWORD*>(&ace->SidStart));
+}
+
+// The owner and access list of an existing part; empty when they cannot be read.
+std::vector<BYTE> ReadSecurity(const std::string& path) {
+  constexpr SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  std::vector<BYTE> descriptor(1024);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD needed = 0;
+    if (GetFileSecurityProc(path.c_str(), wanted, descriptor.data(),
+                            static_cast<DWORD>(descriptor.size()), &needed))
+      return descriptor;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= descriptor.size())
+      return {};
+    descriptor.resize(needed);
+  }
+  return {};
+}
+
+// Why someone untrusted could change the part; empty when no one can.
+std::string SecurityProblem(const std::string& path, TPathRole role, const TTrustedSids& trusted) {
+  std::vector<BYTE> bytes = ReadSecurity(path);
+  if (bytes.empty())
+    return SUnreadableProblem;
+  const PSECURITY_DESCRIPTOR descriptor = bytes.data();
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!IsValidSecurityDescriptor(descriptor) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
+    return SUnreadableProblem;
+  if (!owner || !trusted.Contains(owner))
+    return SOthersCanChangeProblem;
+  BOOL present = FALSE;
+  PACL list = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted))
+    return SUnreadableProblem;
+  // No access list at all lets everyone do everything.
+  if (!present || !list)
+    return SOthersCanChangeProblem;
+  for (DWORD i = 0; i < list->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(list, i, &ace))
+      return SUnreadableProblem;
+    if (AceGrantsOthers(static_cast<const ACE_HEADER*>(ace), role, trusted))
+      return SOthersCanChangeProblem;
+  }
+  return {};
+}
+
+// Why what exists of root and the names below it would let others in.
+std::string ExistingPartProblem(const std::string& root, const std::vector<std::string>& names,
+                                UINT codePage) {
+  DWORD flags = 0;
+  // The flags alone: Wine cannot give a label or serial for a drive it maps
+  // to a Unix mount of its own, and fails the whole call when asked for them.
+  if (!GetVolumeInformationProc(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    return SUnreachableProblem;
+  if (!(flags & FILE_PERSISTENT_ACLS))
+    return SNoPermissionsProblem;
+  // The root, then each folder below it that exists. A volume's root is no
+  // link, so its mark is not looked at: Wine gives it to the drives it maps
+  // to Unix mounts of their own.
+  std::vector<std::string> parts{root};
+  for (const std::string& name : names) {
+    const std::string& above = parts.back();
+    const std::string part =
+        (EndsWithDelimiter(above, "\\", codePage) ? above : above + '\\') + name;
+    SetLastError(ERROR_SUCCESS);
+    const DWORD attributes = GetFileAttributesProc(part.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        return SUnreadableProblem;
+      break;
+    }
+    // A junction or link leads where its maker chose, and he can point it
+    // elsewhere later.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+      return SLinkProblem;
+    // A file in the way: nothing below it can be made, which the install
+    // reports when it tries.
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      break;
+    parts.push_back(part);
+  }
+  const bool folderExists = parts.size() == names.size() + 1;
+  const TTrustedSids trusted;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    TPathRole role = prAncestor;
+    if (i + 1 == parts.size())
+      role = folderExists ? prFolder : prParent;
+    if (std::string problem = SecurityProblem(parts[i], role, trusted); !problem.empty())
+      return problem;
+  }
   return {};
 }
 
@@ -187,6 +399,37 @@ struct TItemList {
 };
 
 } // namespace
+
+// --- Paths -----------------------------------------------------------------------
+
+size_t FindLastDelimiter(const std::string& path, const char* delimiters, UINT codePage) {
+  size_t last = std::string::npos;
+  for (size_t at = 0; at < path.size();) {
+    const size_t length = CharacterLength(path, at, codePage);
+    if (IsDelimiterAt(path, at, length, delimiters))
+      last = at;
+    at += length;
+  }
+  return last;
+}
+
+bool EndsWithDelimiter(const std::string& path, const char* delimiters, UINT codePage) {
+  const size_t last = FindLastDelimiter(path, delimiters, codePage);
+  return last != std::string::npos && last + 1 == path.size();
+}
+
+std::vector<std::string> SplitPath(const std::string& path, const char* delimiters, UINT codePage) {
+  std::vector<std::string> components(1);
+  for (size_t at = 0; at < path.size();) {
+    const size_t length = CharacterLength(path, at, codePage);
+    if (IsDelimiterAt(path, at, length, delimiters))
+      components.emplace_back();
+    else
+      components.back().append(path, at, length);
+    at += length;
+  }
+  return components;
+}
 
 // --- Registry -------------------------------------------------------------------
 
@@ -296,19 +539,28 @@ void DeleteRegistryKey(const std::string& keyPath, HKEY root) {
 
 // --- Installation folder and stored file names ------------------------------------
 
-std::string InstallFolderProblem(const std::string& folder, size_t longestFileName) {
+TGetFileAttributesProc GetFileAttributesProc = &GetFileAttributesA;
+TGetFileSecurityProc GetFileSecurityProc = &GetFileSecurityA;
+TGetVolumeInformationProc GetVolumeInformationProc = &GetVolumeInformationA;
+
+std::string InstallFolderProblem(const std::string& folder, size_t longestFileName, UINT codePage) {
+  constexpr const char* delimiters = "\\/";
   const auto delimiter = [](char c) { return c == '\\' || c == '/'; };
   std::string rest;
+  std::string root;
   size_t rootNames = 0;
-  if (folder.size() >= 3 && IsAsciiLetter(folder[0]) && folder[1] == ':' && delimiter(folder[2])) {
-    rest = folder.substr(3);
+  if (folder.size() >= 2 && IsAsciiLetter(folder[0]) && folder[1] == ':' &&
+      (folder.size() == 2 || delimiter(folder[2]))) {
+    rest = folder.substr(std::min<size_t>(folder.size(), 3));
+    root = folder.substr(0, 2) + '\\';
   } else if (folder.size() > 2 && delimiter(folder[0]) && delimiter(folder[1])) {
     rest = folder.substr(2);
     rootNames = 2; // server and share
   } else {
     return "not a full path";
   }
-  const std::vector<std::string> names = SplitPath(rest, "\\/");
+  const std::vector<std::string> names = SplitPath(rest, delimiters, codePage);
+  std::vector<std::string> below;
   for (size_t i = 0; i < names.size(); ++i) {
     // Doubled and trailing delimiters are harmless, except where the server
     // and share names belong.
@@ -316,16 +568,27 @@ std::string InstallFolderProblem(const std::string& folder, size_t longestFileNa
       continue;
     if (names[i].empty())
       return "not a full path";
-    if (std::string problem = ComponentProblem(names[i]); !problem.empty())
+    if (std::string problem = ComponentProblem(names[i], codePage); !problem.empty())
       return problem;
+    if (i >= rootNames)
+      below.push_back(names[i]);
   }
   if (names.size() < rootNames)
     return "not a full path";
-  // A folder name leaves room for an 8.3 name; each file path fits MAX_PATH.
-  const size_t bare = delimiter(folder.back()) ? folder.size() - 1 : folder.size();
-  if (bare > MAX_PATH - 12 - 1 || bare + 1 + longestFileName >= MAX_PATH)
+  if (rootNames > 0)
+    root = "\\\\" + names[0] + '\\' + names[1] + '\\';
+  // The files would land in the root, and the uninstall would act on the
+  // drive's current folder.
+  if (below.empty())
+    return SDriveRootProblem;
+  // A folder name leaves room for an 8.3 name; each file path fits MAX_PATH,
+  // the staged and set-aside names included.
+  const size_t bare =
+      EndsWithDelimiter(folder, delimiters, codePage) ? folder.size() - 1 : folder.size();
+  const size_t name = std::max(longestFileName, SScratchNameLength);
+  if (bare > MAX_PATH - 12 - 1 || bare + 1 + name >= MAX_PATH)
     return "too long";
-  return {};
+  return ExistingPartProblem(root, below, codePage);
 }
 
 std::string InvalidFolderText(const std::string& folder, const std::string& problem) {
@@ -455,8 +718,8 @@ void UnregisterAndRestartShell(const std::wstring& library) {
   Sleep(SShellRestartWait);
 }
 
-std::string InstalledFolderOf(const std::string& library) {
-  const size_t cut = library.find_last_of("\\:");
+std::string InstalledFolderOf(const std::string& library, UINT codePage) {
+  const size_t cut = FindLastDelimiter(library, "\\:", codePage);
   return cut == std::string::npos ? std::string() : library.substr(0, cut + 1);
 }
 
@@ -472,7 +735,7 @@ std::string DeleteProductFiles(const std::string& folder, const std::vector<std:
 void RemoveUninstallerFolderAndRecord(const std::string& folder) {
   DeleteFileA((folder + "Uninstall.exe").c_str());
   std::string bare = folder;
-  if (!bare.empty() && bare.back() == '\\')
+  if (EndsWithDelimiter(bare))
     bare.pop_back();
   RemoveDirectoryA(bare.c_str());
   DeleteRegistryKey(SUninstallKey, HKEY_LOCAL_MACHINE);

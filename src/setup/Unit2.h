@@ -71,6 +71,24 @@ void WriteRegistryString(const std::string& keyPath, const std::string& valueNam
 // Deletes a key that has no subkeys; every failure is ignored.
 void DeleteRegistryKey(const std::string& keyPath, HKEY root);
 
+// --- Paths, walked by characters -------------------------------------------------
+// In the East-Asian double-byte code pages the second byte of a character may
+// be 0x5C or another byte that is special alone: the path helpers walk the
+// text by characters of the code page (the ANSI one unless a test names
+// another), so that only a character of its own is a delimiter.
+
+// Where the last character that is one of delimiters stands; npos when none is.
+size_t FindLastDelimiter(const std::string& path, const char* delimiters = "\\",
+                         UINT codePage = CP_ACP);
+
+// Whether the last character of path is one of delimiters.
+bool EndsWithDelimiter(const std::string& path, const char* delimiters = "\\",
+                       UINT codePage = CP_ACP);
+
+// The components between delimiters, empty ones included.
+std::vector<std::string> SplitPath(const std::string& path, const char* delimiters = "\\",
+                                   UINT codePage = CP_ACP);
+
 // --- Installation folder and stored file names ----------------------------------
 
 // "Start" stages each new file and sets each old one aside beside its final
@@ -78,12 +96,35 @@ void DeleteRegistryKey(const std::string& keyPath, HKEY root);
 // folder rule leaves room for them as for the stored file names.
 inline constexpr size_t SScratchNameLength = 16;
 
-// Why the folder text can never hold the product's files, for the message;
-// empty when it can. A full path (drive or UNC) whose names a folder may
-// carry, short enough that the folder, a delimiter and the longest file name
-// stay within MAX_PATH. Blanks inside names, a trailing delimiter and folders
-// that do not exist yet are fine.
-std::string InstallFolderProblem(const std::string& folder, size_t longestFileName);
+// Why the folder text can never hold the product's files, or would let a
+// standard user change them, for the message; empty when it can. A full path
+// (drive or UNC) below the drive's root, whose names a folder may carry,
+// short enough that the folder, a delimiter and the longer of the longest
+// file name and SScratchNameLength stay within MAX_PATH. The library is loaded
+// by every user's shell and the uninstaller runs elevated, so what exists of
+// the path is looked at too: it lies on a drive that keeps permissions, holds
+// no junction or link below the root, and no one but SYSTEM, Administrators,
+// TrustedInstaller and the user running us owns a part of it or may
+// re-permission, delete or rename one. Nor may anyone else write into the
+// folder, or make it before us in its nearest existing parent: a folder that
+// exists already is used as it is. Blanks inside names, "/" as a delimiter, a
+// trailing delimiter and folders that do not exist yet are fine.
+std::string InstallFolderProblem(const std::string& folder, size_t longestFileName,
+                                 UINT codePage = CP_ACP);
+
+// The system calls through which the folder rule looks at what exists,
+// replaceable so that a test can show it folders of every kind: Wine keeps
+// no file security, only descriptors made up from the mode bits.
+using TGetFileAttributesProc = DWORD(WINAPI*)(LPCSTR path);
+using TGetFileSecurityProc = BOOL(WINAPI*)(LPCSTR path, SECURITY_INFORMATION wanted,
+                                           PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                                           LPDWORD needed);
+using TGetVolumeInformationProc = BOOL(WINAPI*)(LPCSTR root, LPSTR name, DWORD nameSize,
+                                                LPDWORD serial, LPDWORD longestName, LPDWORD flags,
+                                                LPSTR fileSystem, DWORD fileSystemSize);
+extern TGetFileAttributesProc GetFileAttributesProc;
+extern TGetFileSecurityProc GetFileSecurityProc;
+extern TGetVolumeInformationProc GetVolumeInformationProc;
 
 // The box naming a folder that InstallFolderProblem refused.
 std::string InvalidFolderText(const std::string& folder, const std::string& problem);
@@ -141,7 +182,7 @@ void UnregisterAndRestartShell(const std::wstring& library);
 
 // The folder of a registered library path, keeping its trailing delimiter;
 // empty when the path has no delimiter.
-std::string InstalledFolderOf(const std::string& library);
+std::string InstalledFolderOf(const std::string& library, UINT codePage = CP_ACP);
 
 // Whether a file (not a folder) of that name exists.
 bool FileExists(const std::string& path);

@@ -411,33 +411,6 @@ TEST_F(StartActionTest, FinishWithRestartLaterEndsWithoutARequest) {
 
 namespace {
 
-TEST(FolderRule, RefusesWhatCanNeverHoldTheProductAndSaysWhy) {
-  for (const char* good :
-       {"C:\\Program Files\\QLXT3SE", "C:\\Folder With Blanks\\QLXT3SE\\", "C:\\", "D:\\a\\\\b",
-        "\\\\server\\share", "\\\\server\\share\\QLXT3SE\\", "C:/Program Files/QLXT3SE"})
-    EXPECT_EQ(InstallFolderProblem(good, 16), "") << good;
-  const std::string longest = "C:\\" + std::string(242 - 3, 'x');
-  EXPECT_EQ(InstallFolderProblem(longest, 16), "");
-  EXPECT_EQ(InstallFolderProblem(longest + "\\", 16), "") << "the delimiter is not counted twice";
-  // The kinds a user meets are shown through the program; these are the edges.
-  const std::pair<std::string, std::string> bad[] = {
-      {"\\Tessel", "not a full path"},
-      {"\\\\server", "not a full path"},
-      {"\\\\server\\\\share", "not a full path"},
-      {"C:\\a:b", "a name holds a character that is not allowed"},
-      {"C:\\COM1", "COM1 is a device name"},
-      {"C:\\x\\lpt9.log", "lpt9.log is a device name"},
-      {"C:\\..\\QLXT3SE", "a name ends in a dot or a blank"},
-      {longest + "x", "too long"},
-  };
-  for (const auto& [folder, reason] : bad)
-    EXPECT_EQ(InstallFolderProblem(folder, 16), reason) << folder;
-  EXPECT_EQ(InstallFolderProblem("C:\\" + std::string(245, 'x'), 1), "too long")
-      << "room for an 8.3 name in the folder";
-  EXPECT_EQ(InvalidFolderText("C:Tessel", "not a full path"),
-            "The installation folder is not valid: C:Tessel (not a full path).");
-}
-
 TEST(PayloadCheck, AnItemWithoutAUsableFileNameIsDamageFoundBeforeAnyFolderIsMade) {
   mx::TmxStorage store(nullptr);
   auto* item = static_cast<mx::TmxStoredItem*>(store.StoredItems()->Add());
@@ -492,6 +465,60 @@ TEST_F(StartActionTest, OnlyTheFoldersItCreatesAskForTheProtectedRules) {
   CreateDirectoryProc = &CreateDirectoryA;
   EXPECT_EQ(GCreated, (std::map<std::string, std::string>{
                           {made, rules}, {folder, rules}, {folder + "\\Sub", rules}}));
+}
+
+// Someone makes the folder between the rule and ours: it is his.
+std::string GPlanted;
+
+BOOL WINAPI PlantBeforeUs(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  if (path != GPlanted)
+    return CreateDirectoryA(path, attributes);
+  CreateDirectoryA(path, nullptr);
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return FALSE;
+}
+
+BOOL WINAPI PlantedIsSomeoneElses(LPCSTR path, SECURITY_INFORMATION wanted,
+                                  PSECURITY_DESCRIPTOR out, DWORD size, LPDWORD needed) {
+  if (path != GPlanted)
+    return GetFileSecurityA(path, wanted, out, size, needed);
+  PSECURITY_DESCRIPTOR made = nullptr;
+  ULONG length = 0;
+  ConvertStringSecurityDescriptorToSecurityDescriptorA("O:S-1-5-21-1-2-3-1001D:(A;OICI;FA;;;WD)",
+                                                       SDDL_REVISION_1, &made, &length);
+  *needed = length;
+  const BOOL fits = length <= size;
+  if (fits)
+    memcpy(out, made, length);
+  LocalFree(made);
+  SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+  return fits;
+}
+
+TEST_F(StartActionTest, AFolderSomeoneElseMadeFirstIsRefusedBeforeAnythingIsWritten) {
+  TForm1& form = ReadyToInstall(FFolder);
+  GPlanted = FFolder;
+  CreateDirectoryProc = &PlantBeforeUs;
+  GetFileSecurityProc = &PlantedIsSomeoneElses;
+  std::string raised;
+  try {
+    form.Button14Click(nullptr);
+  } catch (const std::exception& error) {
+    raised = error.what();
+  }
+  CreateDirectoryProc = &CreateDirectoryA;
+  GetFileSecurityProc = &GetFileSecurityA;
+  EXPECT_EQ(raised, InvalidFolderText(FFolder, "other users can change it"));
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA((FFolder + "\*").c_str(), &found);
+  int entries = 0;
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+    ++entries;
+  if (search != INVALID_HANDLE_VALUE)
+    FindClose(search);
+  EXPECT_EQ(entries, 2) << "only . and .., nothing staged";
+  EXPECT_FALSE(wintest::KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
+  EXPECT_TRUE(IsWindowVisible(form.Panel5->Handle()));
 }
 
 TEST_F(StartActionTest, StartWhileAnotherChangeRunsChangesNothing) {
