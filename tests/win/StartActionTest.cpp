@@ -510,7 +510,7 @@ TEST_F(StartActionTest, AFolderSomeoneElseMadeFirstIsRefusedBeforeAnythingIsWrit
   GetFileSecurityProc = &GetFileSecurityA;
   EXPECT_EQ(raised, InvalidFolderText(FFolder, "other users can change it"));
   WIN32_FIND_DATAA found{};
-  const HANDLE search = FindFirstFileA((FFolder + "\*").c_str(), &found);
+  const HANDLE search = FindFirstFileA((FFolder + "\\*").c_str(), &found);
   int entries = 0;
   for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
     ++entries;
