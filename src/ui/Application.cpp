@@ -157,10 +157,9 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Initialize() {
-  if (!FComInitialized)
-    FComInitialized = SUCCEEDED(OleInitialize(nullptr));
   if (FHandle)
     return;
+  RunWhenIdle([this] { InitializeCom(); });
   RegisterApplicationClass();
   FHandle = CreateWindowExA(0, SApplicationClass, FTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
                             nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -170,6 +169,27 @@ void TApplication::Initialize() {
   if (const HICON icon = LoadIconA(GetModuleHandleA(nullptr), "MAINICON")) {
     SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageA(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  }
+}
+
+void TApplication::InitializeCom() {
+  if (FComTried)
+    return;
+  FComTried = true;
+  FComInitialized = SUCCEEDED(OleInitialize(nullptr));
+}
+
+void TApplication::RunWhenIdle(std::function<void()> task) {
+  FIdleTasks.push_back(std::move(task));
+}
+
+void TApplication::RunIdleTask() {
+  const std::function<void()> task = std::move(FIdleTasks.front());
+  FIdleTasks.pop_front();
+  try {
+    task();
+  } catch (const std::exception& e) {
+    ShowException(e);
   }
 }
 
@@ -218,6 +238,11 @@ void TApplication::ProcessMessages() {
 void TApplication::Run() {
   MSG msg;
   while (!FTerminated) {
+    // PeekMessage reports a pending paint too: idle means drawn.
+    if (!FIdleTasks.empty() && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      RunIdleTask();
+      continue;
+    }
     const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
     if (got == -1)
       break; // only for invalid arguments: nothing left to wait for

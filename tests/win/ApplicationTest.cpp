@@ -77,9 +77,32 @@ TEST_F(ApplicationTest, TheApplicationWindowIsHiddenAndCarriesTheTitle) {
   FApp.SetTitle("Other");
   EXPECT_EQ(wintest::WindowText(FApp.Handle()), "Other");
   EXPECT_THROW(ui::TApplication second, std::exception);
-  // COM is up on this thread: a second initialisation only counts up.
-  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
-  CoUninitialize();
+}
+
+// What the first page does not need waits until the loop is idle: COM first,
+// then the tasks in the order given, and a failing task ends nothing.
+TEST_F(ApplicationTest, IdleTasksRunInOrderOnceTheLoopIsIdleAndComIsUpFirst) {
+  std::vector<int> done;
+  HRESULT com = E_FAIL;
+  FApp.RunWhenIdle([&] {
+    com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CoUninitialize();
+    done.push_back(1);
+    throw std::runtime_error("a failing task");
+  });
+  FApp.RunWhenIdle([&] {
+    done.push_back(2);
+    FApp.Terminate();
+  });
+  bool boxShown = false;
+  const TBoxLook look = ShowAndInspect([&] {
+    FApp.Run();
+    boxShown = true;
+  });
+  EXPECT_TRUE(boxShown);
+  EXPECT_EQ(look.Text, "a failing task");
+  EXPECT_EQ(done, (std::vector<int>{1, 2}));
+  EXPECT_EQ(com, S_FALSE) << "COM is up on this thread before the tasks";
 }
 
 TEST_F(ApplicationTest, ProcessMessagesDispatchesAllAndNotesTheQuit) {

@@ -1,6 +1,7 @@
 // Started by the Win32 tests in place of other programs.
 //   --sleep MS     waits, then ends with code 0
 //   --progman      owns a top-level window of class "Progman" until ended
+//   --folder       records the folder it was started in instead of arguments
 //   anything else  ends at once
 // With QLX_HELPER_RECORD set, every argument as CommandLineToArgvW splits it is
 // written to that file, one a line, when the helper ends by itself.
@@ -33,6 +34,17 @@ void RecordArguments() {
   LocalFree(argv);
 }
 
+void RecordFolder() {
+  char file[MAX_PATH] = {}, folder[MAX_PATH] = {};
+  if (!GetEnvironmentVariableA("QLX_HELPER_RECORD", file, sizeof file) ||
+      !GetCurrentDirectoryA(sizeof folder, folder))
+    return;
+  if (FILE* out = std::fopen(file, "w")) {
+    std::fprintf(out, "%s\n", folder);
+    std::fclose(out);
+  }
+}
+
 int OwnProgman() {
   WNDCLASSA cls{};
   cls.lpfnWndProc = DefWindowProcA;
@@ -53,6 +65,10 @@ int OwnProgman() {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--progman") == 0)
     return OwnProgman();
+  if (argc > 1 && std::strcmp(argv[1], "--folder") == 0) {
+    RecordFolder();
+    return 0;
+  }
   if (argc > 2 && std::strcmp(argv[1], "--sleep") == 0)
     Sleep(static_cast<DWORD>(std::atoi(argv[2])));
   RecordArguments();
