@@ -132,9 +132,12 @@ public:
       const TTarget t = Resolve(child);
       if (t.Kind == TTarget::kWindowless)
         return S_FALSE; // a simple element, named through this object
-      if (t.Kind == TTarget::kStandard)
+      if (t.Kind != TTarget::kStandard)
+        return E_INVALIDARG;
+      if (t.Standard.lVal == CHILDID_SELF)
         return FStandard->get_accChild(t.Standard, out);
-      return E_INVALIDARG;
+      *out = ChildWindowObject(t.Standard.lVal);
+      return *out ? S_OK : E_INVALIDARG;
     });
   }
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
@@ -328,11 +331,7 @@ private:
   // window as its own object.
   HRESULT ChildAt(long id, long own, VARIANT& end) const {
     if (id > own) {
-      VARIANT standard{};
-      standard.vt = VT_I4;
-      standard.lVal = id - own;
-      IDispatch* object = nullptr;
-      if (FStandard->get_accChild(standard, &object) == S_OK && object) {
+      if (IDispatch* object = ChildWindowObject(id - own)) {
         end.vt = VT_DISPATCH;
         end.pdispVal = object;
         return S_OK;
@@ -341,6 +340,26 @@ private:
     end.vt = VT_I4;
     end.lVal = id;
     return S_OK;
+  }
+
+  // The object of the system object's child window number n (from 1), one
+  // reference; the window's own standard object where the system object
+  // gives none (Wine's does not).
+  IDispatch* ChildWindowObject(long n) const {
+    VARIANT standard{};
+    standard.vt = VT_I4;
+    standard.lVal = n;
+    IDispatch* object = nullptr;
+    if (FStandard->get_accChild(standard, &object) == S_OK && object)
+      return object;
+    HWND child = GetWindow(FWnd, GW_CHILD);
+    for (long i = 1; child && i < n; ++i)
+      child = GetWindow(child, GW_HWNDNEXT);
+    object = nullptr;
+    if (!child || FAILED(OleAcc().CreateStd(child, OBJID_WINDOW, __uuidof(IDispatch),
+                                            reinterpret_cast<void**>(&object))))
+      return nullptr;
+    return object;
   }
 
   // A child argument as oleacc's own objects take it: missing (VT_EMPTY)
