@@ -1,6 +1,7 @@
 #include "SystemLibrary.h"
 
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -39,40 +40,41 @@ struct TActCtxReleaser {
 };
 using TActCtx = std::unique_ptr<std::remove_pointer_t<HANDLE>, TActCtxReleaser>;
 
-// The file the current activation context redirects name to, or "" when it
-// redirects nothing of that name.
-std::string AssemblyPath(const char* name) {
+// The file the current activation context redirects name to; "" when it
+// does but its folder is unknown, nothing when it redirects no such name.
+std::optional<std::string> AssemblyPath(const char* name) {
   ACTCTX_SECTION_KEYED_DATA data{};
   data.cbSize = sizeof data;
   if (!FindActCtxSectionStringA(FIND_ACTCTX_SECTION_KEY_RETURN_HACTCTX, nullptr,
-                                ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, name, &data) ||
-      !data.hActCtx)
-    return {};
+                                ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, name, &data))
+    return std::nullopt;
+  if (!data.hActCtx)
+    return std::string();
   const TActCtx context(data.hActCtx);
   DWORD index = data.ulAssemblyRosterIndex;
   SIZE_T size = 0;
   QueryActCtxW(0, context.get(), &index, AssemblyDetailedInformationInActivationContext, nullptr, 0,
                &size);
   if (size < sizeof(ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION))
-    return {};
+    return std::string();
   std::vector<unsigned char> buffer(size);
   if (!QueryActCtxW(0, context.get(), &index, AssemblyDetailedInformationInActivationContext,
                     buffer.data(), size, &size))
-    return {};
+    return std::string();
   const auto* info =
       reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
   if (!info->lpAssemblyDirectoryName)
-    return {};
+    return std::string();
   std::string folder =
       Narrow(info->lpAssemblyDirectoryName, info->ulAssemblyDirectoryNameLength / sizeof(wchar_t));
   if (folder.empty())
-    return {};
+    return std::string();
   // A shared assembly is named by its folder in the system's store.
   if (!IsAbsolute(folder)) {
     const std::string windows = WindowsFolder();
     if (windows.empty() || folder.find_first_of("\\/:") != std::string::npos || folder == "." ||
         folder == "..")
-      return {};
+      return std::string();
     folder = windows + "\\WinSxS\\" + folder;
   }
   if (folder.back() != '\\')
@@ -112,11 +114,15 @@ HMODULE LoadSystemLibrary(const char* name) {
 }
 
 HMODULE LoadAssemblyLibrary(const char* name) {
-  const std::string path = AssemblyPath(name);
-  if (!path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-    if (const HMODULE library = LoadByPath(path))
+  const std::optional<std::string> path = AssemblyPath(name);
+  if (!path)
+    return LoadSystemLibrary(name);
+  if (!path->empty() && GetFileAttributesA(path->c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (const HMODULE library = LoadByPath(*path))
       return library;
-  return LoadSystemLibrary(name);
+  // The loader resolves the name through the same redirection, ahead of any
+  // folder it would search.
+  return LoadLibraryA(name);
 }
 
 } // namespace ui
