@@ -403,16 +403,14 @@ TEST_F(WizardFormTest, ScreenReadersStepThroughAPage) {
   form.Show();
   form.ShowPage(form.Panel4);
   const TAccessibleWindow page(form.Panel4->Handle());
-  ASSERT_TRUE(page.Object());
   const long own = static_cast<long>(page.Items().size());
   const long count = page.ChildCount();
   ASSERT_GT(own, 0);
   ASSERT_GT(count, own) << "the folder field and the buttons are windows";
+  ASSERT_NE(page.Items()[0].Name, "");
   using TStep = TAccessibleWindow::TStep;
   const VARIANT self{}; // VT_EMPTY: the page itself
-  const TStep first = page.Navigate(NAVDIR_FIRSTCHILD, self);
-  EXPECT_EQ(first.Result, S_OK);
-  EXPECT_EQ(first.Id, 1);
+  EXPECT_EQ(page.Navigate(NAVDIR_FIRSTCHILD, self).Id, 1);
   std::vector<HWND> windows;
   long at = 1;
   for (TStep next; (next = page.Navigate(NAVDIR_NEXT, TAccessibleWindow::Child(at))).Result == S_OK;
@@ -427,40 +425,25 @@ TEST_F(WizardFormTest, ScreenReadersStepThroughAPage) {
   }
   EXPECT_EQ(at, count) << "every child once";
   EXPECT_NE(std::find(windows.begin(), windows.end(), form.Edit1->Handle()), windows.end());
-  const TStep last = page.Navigate(NAVDIR_LASTCHILD, TAccessibleWindow::Child(CHILDID_SELF));
-  EXPECT_EQ(last.Result, S_OK);
-  EXPECT_EQ(last.Window, windows.back());
-  const TStep back = page.Navigate(NAVDIR_PREVIOUS, TAccessibleWindow::Child(own + 1));
-  EXPECT_EQ(back.Id, own);
-  EXPECT_EQ(page.Navigate(NAVDIR_PREVIOUS, TAccessibleWindow::Child(1)).Result, S_FALSE);
+  EXPECT_EQ(page.Navigate(NAVDIR_LASTCHILD, TAccessibleWindow::Child(0)).Window, windows.back());
+  EXPECT_EQ(page.Navigate(NAVDIR_PREVIOUS, TAccessibleWindow::Child(own + 1)).Id, own);
   EXPECT_EQ(page.Navigate(NAVDIR_FIRSTCHILD, TAccessibleWindow::Child(1)).Result, E_INVALIDARG);
 
-  IAccessible* object = page.Object();
   const auto name = [&](VARIANT child) {
     BSTR text = nullptr;
-    const HRESULT result = object->get_accName(child, &text);
+    const HRESULT result = page.Object()->get_accName(child, &text);
     return result == S_OK ? Narrow(text) : "error " + std::to_string(result);
   };
-  const std::string firstName = name(TAccessibleWindow::Child(1));
-  EXPECT_EQ(firstName, page.Items()[0].Name);
-  VARIANT shortId{};
+  VARIANT shortId{}, target = TAccessibleWindow::Child(1), byReference{}, text{};
   shortId.vt = VT_I2;
   shortId.iVal = 1;
-  EXPECT_EQ(name(shortId), firstName);
-  VARIANT target = TAccessibleWindow::Child(1);
-  VARIANT byReference{};
   byReference.vt = VT_BYREF | VT_VARIANT;
   byReference.pvarVal = &target;
-  EXPECT_EQ(name(byReference), firstName);
-  EXPECT_EQ(name(self), name(TAccessibleWindow::Child(CHILDID_SELF)));
-  VARIANT role{};
-  EXPECT_EQ(object->get_accRole(shortId, &role), S_OK);
-  EXPECT_EQ(role.lVal, ROLE_SYSTEM_STATICTEXT);
-  VARIANT text{};
   text.vt = VT_BSTR;
-  EXPECT_EQ(object->get_accRole(text, &role), E_INVALIDARG);
-  shortId.iVal = -1;
-  EXPECT_EQ(object->get_accRole(shortId, &role), E_INVALIDARG);
+  EXPECT_EQ(name(shortId), page.Items()[0].Name);
+  EXPECT_EQ(name(byReference), page.Items()[0].Name);
+  EXPECT_EQ(name(self), name(TAccessibleWindow::Child(CHILDID_SELF)));
+  EXPECT_EQ(name(text), "error " + std::to_string(E_INVALIDARG));
 }
 
 TEST(BrowseDelimiters, DoubleDelimitersCollapseLeftToRight) {

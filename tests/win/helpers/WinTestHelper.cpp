@@ -23,8 +23,13 @@ void RecordArguments() {
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv)
     return;
+  char folder[MAX_PATH] = {};
+  if (argc == 2 && lstrcmpW(argv[1], L"--folder") == 0)
+    GetCurrentDirectoryA(sizeof folder, folder);
   if (FILE* out = std::fopen(file, "w")) {
-    for (int i = 1; i < argc; ++i) {
+    if (folder[0])
+      std::fprintf(out, "%s\n", folder);
+    for (int i = 1; i < argc && !folder[0]; ++i) {
       char line[1024] = {};
       WideCharToMultiByte(CP_ACP, 0, argv[i], -1, line, sizeof line - 1, nullptr, nullptr);
       std::fprintf(out, "%s\n", line);
@@ -32,17 +37,6 @@ void RecordArguments() {
     std::fclose(out);
   }
   LocalFree(argv);
-}
-
-void RecordFolder() {
-  char file[MAX_PATH] = {}, folder[MAX_PATH] = {};
-  if (!GetEnvironmentVariableA("QLX_HELPER_RECORD", file, sizeof file) ||
-      !GetCurrentDirectoryA(sizeof folder, folder))
-    return;
-  if (FILE* out = std::fopen(file, "w")) {
-    std::fprintf(out, "%s\n", folder);
-    std::fclose(out);
-  }
 }
 
 int OwnProgman() {
@@ -65,10 +59,6 @@ int OwnProgman() {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--progman") == 0)
     return OwnProgman();
-  if (argc > 1 && std::strcmp(argv[1], "--folder") == 0) {
-    RecordFolder();
-    return 0;
-  }
   if (argc > 2 && std::strcmp(argv[1], "--sleep") == 0)
     Sleep(static_cast<DWORD>(std::atoi(argv[2])));
   RecordArguments();
