@@ -36,13 +36,29 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     auto form1 = std::make_unique<setup::TForm1>(nullptr);
     setup::Form1 = form1.get();
     form1->LoadFromResource("TFORM1");
-    auto form3 = std::make_unique<setup::TForm3>(nullptr);
-    setup::Form3 = form3.get();
-    form3->LoadFromResource("TFORM3");
     form1->Show();
+    // The viewer opens from the last page only: it is read once the first
+    // page has been drawn.
+    std::unique_ptr<setup::TForm3> form3;
+    bool failed = false;
+    application.RunWhenIdle([&] {
+      try {
+        auto viewer = std::make_unique<setup::TForm3>(nullptr);
+        viewer->LoadFromResource("TFORM3");
+        form3 = std::move(viewer);
+        setup::Form3 = form3.get();
+      } catch (const std::exception& e) {
+        // Ends the program as a failure before the wizard showed would.
+        application.ShowException(e);
+        application.Terminate();
+        failed = true;
+      }
+    });
     application.Run();
     setup::Form3 = nullptr;
     setup::Form1 = nullptr;
+    if (failed)
+      return 1;
   } catch (const std::exception& e) {
     application.ShowException(e);
     return 1;

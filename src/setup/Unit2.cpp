@@ -11,6 +11,7 @@
 
 #include "rtl/SysUtils.h"
 #include "ui/Application.h"
+#include "ui/SystemLibrary.h"
 #include "ui/WinHandles.h"
 
 namespace setup {
@@ -19,6 +20,13 @@ using ui::THandle;
 using ui::TRegKey;
 
 namespace {
+
+std::string SystemFolder() {
+  const std::string folder = ui::SystemFolder();
+  if (folder.empty())
+    throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
+  return folder;
+}
 
 // --- Registry -----------------------------------------------------------------
 
@@ -602,6 +610,11 @@ bool IsUsableFileName(const std::string& fileName) {
 // --- Other programs and the shell ---------------------------------------------------
 
 bool RunAndWait(const std::string& program, const std::string& parameters) {
+  if (ui::Application)
+    ui::Application->InitializeCom(); // the shell may hand the start to COM objects
+  // Started in the system folder: the current folder (the download folder) is
+  // searched for the DLLs of the program started, and is no one's business.
+  const std::string folder = SystemFolder();
   SHELLEXECUTEINFOA request{};
   request.cbSize = sizeof request;
   // No UI: the system's "cannot find" box would be a message of our own
@@ -610,6 +623,7 @@ bool RunAndWait(const std::string& program, const std::string& parameters) {
   request.hwnd = ApplicationWindow();
   request.lpFile = program.c_str();
   request.lpParameters = parameters.c_str();
+  request.lpDirectory = folder.c_str();
   request.nShow = SW_HIDE;
   if (!ShellExecuteExA(&request))
     return false;
@@ -625,11 +639,7 @@ bool RunAndWait(const std::string& program, const std::string& parameters) {
 }
 
 std::string RegistrationTool() {
-  char folder[MAX_PATH + 1] = {};
-  const UINT n = GetSystemDirectoryA(folder, sizeof folder);
-  if (n == 0 || n >= sizeof folder)
-    throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
-  return std::string(folder, n) + "\\regsvr32.exe";
+  return SystemFolder() + "\\regsvr32.exe";
 }
 
 std::string RegistrationParameters(const std::wstring& libraryPath, bool unregister) {
@@ -695,6 +705,8 @@ std::string SelectFolder(const std::string& title, uint32_t flags, std::string& 
   // The browser's owner is the application window, which the system disables;
   // the wizard it owns is disabled here, so the browser is modal for it too.
   const ui::TDisableTaskWindows modal(request.hwndOwner);
+  if (ui::Application)
+    ui::Application->InitializeCom(); // the browser is made of COM objects
   const TItemList chosen(SHBrowseForFolderA(&request));
   if (!chosen.Items)
     return folder;

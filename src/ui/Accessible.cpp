@@ -6,15 +6,17 @@
 #include <type_traits>
 #include <vector>
 
+#include "Application.h"
 #include "Controls.h"
+#include "SystemLibrary.h"
 
 namespace ui {
 
 namespace {
 
 // oleacc and oleaut32 are not DLLs that every Windows (or this Wine) always
-// takes from System32, so they are loaded at run time, after the program has
-// narrowed the DLL search, never imported from beside the program.
+// takes from System32, so they are loaded at run time by their full path,
+// never imported from beside the program.
 struct TOleAcc {
   using TCreateStd = HRESULT(WINAPI*)(HWND, LONG, REFIID, void**);
   using TLresult = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
@@ -24,13 +26,13 @@ struct TOleAcc {
   TAllocLen AllocLen = nullptr;
 
   TOleAcc() {
-    if (const HMODULE library = LoadLibraryA("oleacc.dll")) {
+    if (const HMODULE library = LoadSystemLibrary("oleacc.dll")) {
       CreateStd = reinterpret_cast<TCreateStd>(
           reinterpret_cast<void*>(GetProcAddress(library, "CreateStdAccessibleObject")));
       Lresult = reinterpret_cast<TLresult>(
           reinterpret_cast<void*>(GetProcAddress(library, "LresultFromObject")));
     }
-    if (const HMODULE library = LoadLibraryA("oleaut32.dll"))
+    if (const HMODULE library = LoadSystemLibrary("oleaut32.dll"))
       AllocLen = reinterpret_cast<TAllocLen>(
           reinterpret_cast<void*>(GetProcAddress(library, "SysAllocStringLen")));
   }
@@ -118,9 +120,7 @@ public:
     return Guarded([&] {
       if (!count)
         return E_POINTER;
-      long standard = 0;
-      FStandard->get_accChildCount(&standard);
-      *count = static_cast<long>(Children().size()) + standard;
+      *count = static_cast<long>(Children().size()) + StandardChildCount();
       return S_OK;
     });
   }
@@ -132,9 +132,12 @@ public:
       const TTarget t = Resolve(child);
       if (t.Kind == TTarget::kWindowless)
         return S_FALSE; // a simple element, named through this object
-      if (t.Kind == TTarget::kStandard)
+      if (t.Kind != TTarget::kStandard)
+        return E_INVALIDARG;
+      if (t.Standard.lVal == CHILDID_SELF)
         return FStandard->get_accChild(t.Standard, out);
-      return E_INVALIDARG;
+      *out = ChildWindowObject(t.Standard.lVal);
+      return *out ? S_OK : E_INVALIDARG;
     });
   }
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
@@ -241,19 +244,33 @@ public:
         return E_POINTER;
       end->vt = VT_EMPTY;
       const TTarget t = Resolve(start);
-      if (t.Kind != TTarget::kWindowless)
+      if (t.Kind == TTarget::kInvalid)
+        return E_INVALIDARG;
+      const bool self = t.Kind == TTarget::kStandard && t.Standard.lVal == CHILDID_SELF;
+      const bool sequential = direction == NAVDIR_NEXT || direction == NAVDIR_PREVIOUS;
+      const bool inward = direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD;
+      // The host among its siblings, and the child windows' spatial
+      // neighbours, are the system object's business.
+      if ((self && !inward) || (t.Kind == TTarget::kStandard && !self && !sequential))
         return Forward(t, [&](VARIANT v) { return FStandard->accNavigate(direction, v, end); });
-      const long count = static_cast<long>(Children().size());
+      if (!self && inward)
+        return E_INVALIDARG; // a child has no children of its own here
+      // One sequence: the windowless controls, then the child windows.
+      const long own = static_cast<long>(Children().size());
+      const long count = own + StandardChildCount();
+      const long at = t.Kind == TTarget::kWindowless ? t.Index : own + t.Standard.lVal;
       long next = 0;
-      if (direction == NAVDIR_NEXT && t.Index < count)
-        next = t.Index + 1;
-      else if (direction == NAVDIR_PREVIOUS && t.Index > 1)
-        next = t.Index - 1;
+      if (direction == NAVDIR_FIRSTCHILD)
+        next = count > 0 ? 1 : 0;
+      else if (direction == NAVDIR_LASTCHILD)
+        next = count;
+      else if (direction == NAVDIR_NEXT)
+        next = at < count ? at + 1 : 0;
+      else if (direction == NAVDIR_PREVIOUS)
+        next = at > 1 ? at - 1 : 0;
       if (next == 0)
         return S_FALSE;
-      end->vt = VT_I4;
-      end->lVal = next;
-      return S_OK;
+      return ChildAt(next, own, *end);
     });
   }
   HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* hit) override {
@@ -305,23 +322,87 @@ private:
     return host ? host->AccessibleChildren() : std::vector<TControl*>{};
   }
 
+  long StandardChildCount() const {
+    long count = 0;
+    return SUCCEEDED(FStandard->get_accChildCount(&count)) && count > 0 ? count : 0;
+  }
+
+  // What navigation ends at: a windowless control as its child id, a child
+  // window as its own object.
+  HRESULT ChildAt(long id, long own, VARIANT& end) const {
+    if (id > own) {
+      if (IDispatch* object = ChildWindowObject(id - own)) {
+        end.vt = VT_DISPATCH;
+        end.pdispVal = object;
+        return S_OK;
+      }
+    }
+    end.vt = VT_I4;
+    end.lVal = id;
+    return S_OK;
+  }
+
+  // The object of the system object's child window number n (from 1), one
+  // reference; the window's own standard object where the system object
+  // gives none (Wine's does not).
+  IDispatch* ChildWindowObject(long n) const {
+    VARIANT standard{};
+    standard.vt = VT_I4;
+    standard.lVal = n;
+    IDispatch* object = nullptr;
+    if (FStandard->get_accChild(standard, &object) == S_OK && object)
+      return object;
+    HWND child = GetWindow(FWnd, GW_CHILD);
+    for (long i = 1; child && i < n; ++i)
+      child = GetWindow(child, GW_HWNDNEXT);
+    object = nullptr;
+    if (!child || FAILED(OleAcc().CreateStd(child, OBJID_WINDOW, __uuidof(IDispatch),
+                                            reinterpret_cast<void**>(&object))))
+      return nullptr;
+    return object;
+  }
+
+  // A child argument as oleacc's own objects take it: missing (VT_EMPTY)
+  // for the object itself, 16 or 32 bits, or by reference to one of those.
+  static bool ChildId(const VARIANT& child, long& id) {
+    const VARIANT* v = &child;
+    for (int hops = 0; v && v->vt == (VT_BYREF | VT_VARIANT); ++hops)
+      v = hops < 4 ? v->pvarVal : nullptr;
+    if (!v)
+      return false;
+    switch (v->vt) {
+    case VT_EMPTY:
+      id = CHILDID_SELF;
+      return true;
+    case VT_I2:
+      id = v->iVal;
+      return true;
+    case VT_I4:
+      id = v->lVal;
+      return true;
+    default:
+      return false;
+    }
+  }
+
   TTarget Resolve(const VARIANT& child) const {
     TTarget t;
-    if (child.vt != VT_I4)
+    long id = 0;
+    if (!ChildId(child, id))
       return t;
     const std::vector<TControl*> children = Children();
     const long count = static_cast<long>(children.size());
     t.Standard.vt = VT_I4;
-    if (child.lVal == CHILDID_SELF) {
+    if (id == CHILDID_SELF) {
       t.Kind = TTarget::kStandard;
       t.Standard.lVal = CHILDID_SELF;
-    } else if (child.lVal >= 1 && child.lVal <= count) {
+    } else if (id >= 1 && id <= count) {
       t.Kind = TTarget::kWindowless;
-      t.Index = child.lVal;
-      t.Control = children[static_cast<size_t>(child.lVal - 1)];
-    } else if (child.lVal > count) {
+      t.Index = id;
+      t.Control = children[static_cast<size_t>(id - 1)];
+    } else if (id > count && id - count <= StandardChildCount()) {
       t.Kind = TTarget::kStandard;
-      t.Standard.lVal = child.lVal - count;
+      t.Standard.lVal = id - count;
     }
     return t;
   }
@@ -363,6 +444,8 @@ LRESULT AccessibleObjectResult(TWinControl& host, WPARAM wParam, LPARAM lParam) 
   if (static_cast<LONG>(lParam) != OBJID_CLIENT || host.AccessibleChildren().empty() ||
       !OleAcc().Usable())
     return 0;
+  if (Application)
+    Application->InitializeCom(); // a reader may ask before the first idle pass
   IAccessible* standard = nullptr;
   if (FAILED(OleAcc().CreateStd(host.Handle(), OBJID_CLIENT, __uuidof(IAccessible),
                                 reinterpret_cast<void**>(&standard))) ||

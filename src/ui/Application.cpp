@@ -165,10 +165,9 @@ TApplication::~TApplication() {
 }
 
 void TApplication::Initialize() {
-  if (!FComInitialized)
-    FComInitialized = SUCCEEDED(OleInitialize(nullptr));
   if (FHandle)
     return;
+  RunWhenIdle([this] { InitializeCom(); });
   RegisterApplicationClass();
   FHandle = CreateWindowExA(0, SApplicationClass, FTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
                             nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -179,6 +178,27 @@ void TApplication::Initialize() {
     SendMessageA(FHandle, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
   if (const HICON icon = ProgramIcon(SM_CXSMICON, SM_CYSMICON))
     SendMessageA(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+void TApplication::InitializeCom() {
+  if (FComTried)
+    return;
+  FComTried = true;
+  FComInitialized = SUCCEEDED(OleInitialize(nullptr));
+}
+
+void TApplication::RunWhenIdle(std::function<void()> task) {
+  FIdleTasks.push_back(std::move(task));
+}
+
+void TApplication::RunIdleTask() {
+  const std::function<void()> task = std::move(FIdleTasks.front());
+  FIdleTasks.pop_front();
+  try {
+    task();
+  } catch (const std::exception& e) {
+    ShowException(e);
+  }
 }
 
 void TApplication::SetTitle(const std::string& value) {
@@ -226,6 +246,11 @@ void TApplication::ProcessMessages() {
 void TApplication::Run() {
   MSG msg;
   while (!FTerminated) {
+    // PeekMessage reports a pending paint too: idle means drawn.
+    if (!FIdleTasks.empty() && !PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      RunIdleTask();
+      continue;
+    }
     const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
     if (got == -1)
       break; // only for invalid arguments: nothing left to wait for

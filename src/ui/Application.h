@@ -3,7 +3,9 @@
 // boxes captioned with the application title.
 #pragma once
 
+#include <deque>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,8 +28,16 @@ public:
   TApplication(const TApplication&) = delete;
   TApplication& operator=(const TApplication&) = delete;
 
-  // Initialises COM on the calling (GUI) thread and creates the application window.
+  // Creates the application window. COM waits for the first idle pass of Run:
+  // the first page needs none of it and shows sooner.
   void Initialize();
+  // COM (OLE) on the calling GUI thread, once; whatever needs it before Run
+  // has been idle (the folder browser, the shell, screen readers) calls this.
+  void InitializeCom();
+  // Runs task once Run finds no message waiting, so after the windows shown
+  // have been painted; one task per idle pass, in order. An exception from a
+  // task is shown like one from a handler.
+  void RunWhenIdle(std::function<void()> task);
 
   const std::string& Title() const { return FTitle; }
   void SetTitle(const std::string& value);
@@ -62,11 +72,14 @@ public:
 private:
   int ShowBox(const std::string& text, UINT flags, const char* caption = nullptr);
   void DispatchOne(MSG& msg);
+  void RunIdleTask();
 
   std::string FTitle;
   HWND FHandle = nullptr;
   bool FTerminated = false;
   bool FComInitialized = false;
+  bool FComTried = false;
+  std::deque<std::function<void()>> FIdleTasks;
 };
 
 // Disables the thread's visible windows but keep for its lifetime and gives

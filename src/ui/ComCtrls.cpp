@@ -2,6 +2,7 @@
 
 #include <richedit.h>
 
+#include "SystemLibrary.h"
 #include "rtl/SysUtils.h"
 
 namespace ui {
@@ -36,9 +37,9 @@ void TRichEdit::SetReadOnly(bool value) {
 }
 
 void TRichEdit::CreateParams(TCreateParams& params) {
-  // The rich edit library comes from the system folder only (the program
-  // sets the DLL search to System32 before any window exists).
-  static const HMODULE library = LoadLibraryA("riched20.dll");
+  // By full path: where the loader cannot narrow its search, the program's
+  // own folder would come first.
+  static const HMODULE library = LoadSystemLibrary("riched20.dll");
   if (!library)
     throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
   TWinControl::CreateParams(params);

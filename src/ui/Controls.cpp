@@ -9,6 +9,7 @@
 #include "Accessible.h"
 #include "Application.h"
 #include "Forms.h"
+#include "SystemLibrary.h"
 
 namespace ui {
 
@@ -26,8 +27,8 @@ HCURSOR CursorHandle(TCursor cursor) {
 namespace {
 
 // The common controls are loaded at run time, not imported: the import table
-// names only DLLs that Windows always takes from System32, and this load
-// happens after the program has narrowed the DLL search to System32.
+// names only DLLs that Windows always takes from System32. Version 6, which
+// the manifest asks for, is a side-by-side assembly outside System32.
 struct TCommonControls {
   using TSetSubclass = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR);
   using TRemoveSubclass = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR);
@@ -38,7 +39,7 @@ struct TCommonControls {
   TDefSubclass DefSubclass = nullptr;
 
   TCommonControls() {
-    const HMODULE library = LoadLibraryA("comctl32.dll");
+    const HMODULE library = LoadAssemblyLibrary("comctl32.dll");
     if (!library)
       throw rtl::EOSError(rtl::SysErrorMessage(GetLastError()));
     SetSubclass = reinterpret_cast<TSetSubclass>(

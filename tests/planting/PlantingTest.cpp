@@ -44,8 +44,8 @@ const TNames SLoadedAtStart = {"kernelbase.dll", "ucrtbase.dll", "sechost.dll", 
 // WINEDEBUG=+pid,+loaddll,warn+module over this test's walk through the
 // wizard (no load failed) and kept true by the test, which compares them
 // with every DLL that the program mapped. winex11.drv is Wine's display driver.
-const TNames SLoadedByProgram = {"comctl32.dll", "oleaut32.dll", "riched20.dll",
-                                 "usp10.dll",    "uxtheme.dll",  "winex11.drv"};
+const TNames SLoadedByProgram = {"comctl32.dll", "oleacc.dll",  "oleaut32.dll", "riched20.dll",
+                                 "usp10.dll",    "uxtheme.dll", "winex11.drv"};
 
 // Wine's comctl32 delay-loads msimg32. Wine resolves the delay imports of
 // its own DLLs with the search path of old, the program's folder first,
@@ -365,6 +365,16 @@ bool Click(HWND window, const std::string& text) {
   return true;
 }
 
+// Asks the page shown for its accessible object as a screen reader would,
+// which has the program load the accessibility libraries.
+void AskForAccessibleObject(HWND wizard) {
+  HWND page = GetWindow(wizard, GW_CHILD);
+  ASSERT_NE(page, nullptr);
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(page, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT), SMTO_BLOCK, 30000,
+                      &result);
+}
+
 // Opens the folder dialog (modal: the click returns only once it closes)
 // and cancels it.
 void BrowseAndCancel(const TProcess& setup, HWND wizard) {
@@ -438,6 +448,7 @@ TEST_F(Planting, SetupLoadsNoDllFromItsOwnOrItsWorkingFolder) {
     ASSERT_TRUE(setup.Started());
     HWND wizard = WaitForWindow(setup, "QlxTForm1");
     ASSERT_NE(wizard, nullptr) << "no wizard, " << MarkersFound();
+    AskForAccessibleObject(wizard);
     ASSERT_TRUE(Click(wizard, "Next"));
     ASSERT_TRUE(Click(wizard, "I agree"));
     ASSERT_TRUE(Click(wizard, "Next"));

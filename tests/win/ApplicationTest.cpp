@@ -77,9 +77,22 @@ TEST_F(ApplicationTest, TheApplicationWindowIsHiddenAndCarriesTheTitle) {
   FApp.SetTitle("Other");
   EXPECT_EQ(wintest::WindowText(FApp.Handle()), "Other");
   EXPECT_THROW(ui::TApplication second, std::exception);
-  // COM is up on this thread: a second initialisation only counts up.
-  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
-  CoUninitialize();
+}
+
+// What the first page does not need waits until the loop is idle: COM first,
+// then the tasks in the order given.
+TEST_F(ApplicationTest, IdleTasksRunInOrderOnceTheLoopIsIdleAndComIsUpFirst) {
+  std::vector<HRESULT> done;
+  FApp.RunWhenIdle([&] {
+    done.push_back(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    CoUninitialize();
+  });
+  FApp.RunWhenIdle([&] {
+    done.push_back(2);
+    FApp.Terminate();
+  });
+  FApp.Run();
+  EXPECT_EQ(done, (std::vector<HRESULT>{S_FALSE, 2})) << "S_FALSE: COM was up already";
 }
 
 TEST_F(ApplicationTest, ProcessMessagesDispatchesAllAndNotesTheQuit) {

@@ -95,11 +95,21 @@ TEST_F(ProgramsTest, AQuitRequestEndsTheWait) {
   EXPECT_TRUE(FApp.Terminated());
 }
 
-TEST_F(ProgramsTest, RegistrationToolIsRegsvr32InTheSystemFolder) {
+// Started in the system folder too, not in the setup's (a download folder's).
+TEST_F(ProgramsTest, RegistrationToolIsRegsvr32InTheSystemFolderAndStartsThere) {
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, sizeof system);
   EXPECT_EQ(RegistrationTool(), std::string(system) + "\\regsvr32.exe");
   EXPECT_NE(GetFileAttributesA(RegistrationTool().c_str()), INVALID_FILE_ATTRIBUTES);
+  char current[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof current, current);
+  SetCurrentDirectoryA(wintest::TempFolder().c_str());
+  const bool ran = RunAndWait(wintest::HelperPath(), "--folder");
+  SetCurrentDirectoryA(current);
+  ASSERT_TRUE(ran);
+  const std::vector<std::string> folder = wintest::ReadLines(FRecord);
+  ASSERT_EQ(folder.size(), 1u);
+  EXPECT_EQ(lstrcmpiA(folder[0].c_str(), system), 0) << folder[0];
 }
 
 TEST_F(ProgramsTest, ALibraryPathWithBlanksIsOneArgument) {

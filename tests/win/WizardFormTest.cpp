@@ -379,14 +379,43 @@ public:
         return FObject->accDoDefaultAction(Child(static_cast<long>(i + 1)));
     return E_INVALIDARG;
   }
+  IAccessible* Object() const { return FObject; }
+  long ChildCount() const {
+    long count = 0;
+    return FObject && SUCCEEDED(FObject->get_accChildCount(&count)) ? count : -1;
+  }
+  // Where navigating from start leads: a child id, a child window, or nothing.
+  struct TStep {
+    HRESULT Result = E_FAIL;
+    long Id = 0;
+    HWND Window = nullptr;
+  };
+  TStep Navigate(long direction, VARIANT start) const {
+    TStep step;
+    VARIANT end{};
+    step.Result = FObject->accNavigate(direction, start, &end);
+    if (end.vt == VT_I4) {
+      step.Id = end.lVal;
+    } else if (end.vt == VT_DISPATCH && end.pdispVal) {
+      IAccessible* object = nullptr;
+      if (SUCCEEDED(
+              end.pdispVal->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&object)))) {
+        WindowFromAccessibleObject(object, &step.Window);
+        object->Release();
+      }
+      end.pdispVal->Release();
+    }
+    return step;
+  }
 
-private:
   static VARIANT Child(long id) {
     VARIANT v{};
     v.vt = VT_I4;
     v.lVal = id;
     return v;
   }
+
+private:
   IAccessible* FObject = nullptr;
 };
 
@@ -443,6 +472,57 @@ TEST_F(WizardFormTest, ScreenReadersReadEveryPage) {
   FApp.ProcessMessages();
   EXPECT_FALSE(IsWindowVisible(viewer.Handle()));
   setup::Form3 = nullptr;
+}
+
+// A screen reader steps into a page at its first windowless control, along
+// them, on to the child windows and to the last child; it may pass the child
+// as a missing, 16-bit or by-reference argument.
+TEST_F(WizardFormTest, ScreenReadersStepThroughAPage) {
+  setup::TForm1& form = Load();
+  form.Show();
+  form.ShowPage(form.Panel4);
+  const TAccessibleWindow page(form.Panel4->Handle());
+  const long own = static_cast<long>(page.Items().size());
+  const long count = page.ChildCount();
+  ASSERT_GT(own, 0);
+  ASSERT_GT(count, own) << "the folder field and the buttons are windows";
+  ASSERT_NE(page.Items()[0].Name, "");
+  using TStep = TAccessibleWindow::TStep;
+  const VARIANT self{}; // VT_EMPTY: the page itself
+  EXPECT_EQ(page.Navigate(NAVDIR_FIRSTCHILD, self).Id, 1);
+  std::vector<HWND> windows;
+  long at = 1;
+  for (TStep next; (next = page.Navigate(NAVDIR_NEXT, TAccessibleWindow::Child(at))).Result == S_OK;
+       ++at) {
+    if (at < own) {
+      EXPECT_EQ(next.Id, at + 1);
+    } else {
+      EXPECT_TRUE(next.Window && GetParent(next.Window) == form.Panel4->Handle()) << at;
+      windows.push_back(next.Window);
+    }
+    ASSERT_LE(at, count);
+  }
+  EXPECT_EQ(at, count) << "every child once";
+  EXPECT_NE(std::find(windows.begin(), windows.end(), form.Edit1->Handle()), windows.end());
+  EXPECT_EQ(page.Navigate(NAVDIR_LASTCHILD, TAccessibleWindow::Child(0)).Window, windows.back());
+  EXPECT_EQ(page.Navigate(NAVDIR_PREVIOUS, TAccessibleWindow::Child(own + 1)).Id, own);
+  EXPECT_EQ(page.Navigate(NAVDIR_FIRSTCHILD, TAccessibleWindow::Child(1)).Result, E_INVALIDARG);
+
+  const auto name = [&](VARIANT child) {
+    BSTR text = nullptr;
+    const HRESULT result = page.Object()->get_accName(child, &text);
+    return result == S_OK ? Narrow(text) : "error " + std::to_string(result);
+  };
+  VARIANT shortId{}, target = TAccessibleWindow::Child(1), byReference{}, text{};
+  shortId.vt = VT_I2;
+  shortId.iVal = 1;
+  byReference.vt = VT_BYREF | VT_VARIANT;
+  byReference.pvarVal = &target;
+  text.vt = VT_BSTR;
+  EXPECT_EQ(name(shortId), page.Items()[0].Name);
+  EXPECT_EQ(name(byReference), page.Items()[0].Name);
+  EXPECT_EQ(name(self), name(TAccessibleWindow::Child(CHILDID_SELF)));
+  EXPECT_EQ(name(text), "error " + std::to_string(E_INVALIDARG));
 }
 
 TEST(BrowseDelimiters, DoubleDelimitersCollapseLeftToRight) {

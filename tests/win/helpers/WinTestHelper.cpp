@@ -1,6 +1,7 @@
 // Started by the Win32 tests in place of other programs.
 //   --sleep MS     waits, then ends with code 0
 //   --progman      owns a top-level window of class "Progman" until ended
+//   --folder       records the folder it was started in instead of arguments
 //   anything else  ends at once
 // With QLX_HELPER_RECORD set, every argument as CommandLineToArgvW splits it is
 // written to that file, one a line, when the helper ends by itself.
@@ -22,8 +23,13 @@ void RecordArguments() {
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv)
     return;
+  char folder[MAX_PATH] = {};
+  if (argc == 2 && lstrcmpW(argv[1], L"--folder") == 0)
+    GetCurrentDirectoryA(sizeof folder, folder);
   if (FILE* out = std::fopen(file, "w")) {
-    for (int i = 1; i < argc; ++i) {
+    if (folder[0])
+      std::fprintf(out, "%s\n", folder);
+    for (int i = 1; i < argc && !folder[0]; ++i) {
       char line[1024] = {};
       WideCharToMultiByte(CP_ACP, 0, argv[i], -1, line, sizeof line - 1, nullptr, nullptr);
       std::fprintf(out, "%s\n", line);
