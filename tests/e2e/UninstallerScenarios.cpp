@@ -90,7 +90,7 @@ BOOL CALLBACK CollectBoxOwners(HWND wnd, LPARAM param) {
 
 // The message box, of whichever process, that says text: two uninstallers
 // show theirs at once.
-TMessageBox WaitForBoxSaying(const std::string& text, double seconds = 60) {
+TMessageBox WaitForBoxSaying(const std::string& text, double seconds = 120) {
   TMessageBox found;
   WaitUntil(
       [&] {
@@ -117,6 +117,20 @@ TMessageBox RunUninstaller(const std::string& commandLine, int answer) {
   if (!PressButton(question, answer))
     return {};
   return WaitForMessageBox(0);
+}
+
+// Answers an uninstaller's last box and waits until the uninstaller has
+// ended: until then it holds the change lock, and an uninstaller started
+// meanwhile would rightly find the product busy.
+void PressOkUntilEnded(const TMessageBox& box) {
+  DWORD id = 0;
+  GetWindowThreadProcessId(box.Window, &id);
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  EXPECT_TRUE(PressOk(box)) << box.Text;
+  if (process) {
+    EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0) << "ended after: " << box.Text;
+    CloseHandle(process);
+  }
 }
 
 // TEMP and TMP of the programs this process starts, for as long as it lives.
@@ -192,7 +206,7 @@ TEST_F(Uninstaller, StoppedByAFileInUseFinishesFromTheRecordAndLeavesTheUsersTem
     PressOk(box);
     box = WaitForMessageBox(0);
     ExpectPlainBox(box, AccessDenied(busy));
-    PressOk(box);
+    PressOkUntilEnded(box);
     CloseHandle(held);
   }
   EXPECT_EQ(RegisteredLibrary(), "") << "unregistered before the file in use stopped it";
@@ -203,12 +217,12 @@ TEST_F(Uninstaller, StoppedByAFileInUseFinishesFromTheRecordAndLeavesTheUsersTem
   WriteBytes(elsewhere + "\\Uninstall.exe", ReadBytes(folder + "\\uninstall.exe").value_or(""));
   TMessageBox box = RunUninstaller("\"" + elsewhere + "\\Uninstall.exe\"", IDYES);
   ExpectPlainBox(box, SNotInstalled);
-  PressOk(box);
+  PressOkUntilEnded(box);
   EXPECT_TRUE(FileExists(busy)) << "a copy elsewhere removes nothing";
 
   box = RunUninstaller(UninstallString(), IDYES);
   ExpectPlainBox(box, SDone);
-  PressOk(box);
+  PressOkUntilEnded(box);
   ExpectRemoved(folder);
   EXPECT_TRUE(FolderEntries(kUserTemp).empty()) << FolderEntries(kUserTemp).front();
   EXPECT_NE(Lower(PendingDeletions()).find(Lower(WindowsTemp() + "\\QLXT3SE-")), std::string::npos)
@@ -242,7 +256,7 @@ TEST_F(Uninstaller, TwoAtOnceGiveOneSuccessAndOneBox) {
   EXPECT_EQ(second.WaitExit(60), 0);
   const TMessageBox busy = WaitForBoxSaying(SBusy);
   ExpectPlainBox(busy, SBusy);
-  REQUIRE(PressOk(busy));
+  PressOkUntilEnded(busy);
   EXPECT_TRUE(ProductState(folder) == installed) << "the second changes nothing";
 
   REQUIRE(PressButton(question, IDYES));
@@ -250,7 +264,7 @@ TEST_F(Uninstaller, TwoAtOnceGiveOneSuccessAndOneBox) {
   REQUIRE(PressOk(box));
   box = WaitForBoxSaying(SDone);
   ExpectPlainBox(box, SDone);
-  REQUIRE(PressOk(box));
+  PressOkUntilEnded(box);
   ExpectRemoved(folder);
   EXPECT_FALSE(WaitForMessageBox(0, 3)) << "no other box";
 }
