@@ -29,6 +29,10 @@ constexpr const char* SWrongFolder =
 // Longest wait for the part in the installation folder to end: its file is
 // one of those to delete.
 constexpr DWORD SStarterWait = 30000;
+// Longest wait for the change lock: a change that has just ended (an
+// uninstaller whose last box was answered) lets go of it a moment later.
+constexpr DWORD SLockWait = 10000;
+constexpr DWORD SLockPoll = 250;
 // The product's files, as the setup program's payload names them.
 const std::vector<std::string> SProductFiles = {"QLX_Tessel_3.dll", "sqlite3.dll", "uninstall.exe",
                                                 "Msvcrt.dll"};
@@ -102,6 +106,17 @@ bool SameFolder(const std::string& a, const std::string& b) {
   return !x.empty() && lstrcmpiA(x.c_str(), Canonical(b).c_str()) == 0;
 }
 
+// The change lock, taken as soon as no other change holds it, or not held
+// when one still does after SLockWait.
+std::unique_ptr<setup::TChangeLock> TakeChangeLock() {
+  for (DWORD waited = 0;; waited += SLockPoll) {
+    auto lock = std::make_unique<setup::TChangeLock>();
+    if (lock->Held() || waited >= SLockWait)
+      return lock;
+    Sleep(SLockPoll);
+  }
+}
+
 void Finish(const char* text) {
   ui::Application->MessageBox(text);
 }
@@ -154,8 +169,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     application.SetTitle("QLXT3SE");
     // Taken before the question: a second uninstaller or a setup's "Start"
     // must not change the product between the answer and the end.
-    const setup::TChangeLock lock;
-    if (!lock.Held())
+    const std::unique_ptr<setup::TChangeLock> lock = TakeChangeLock();
+    if (!lock->Held())
       application.MessageBox(setup::SChangeLockBusy);
     else if (application.Confirm(SQuestion))
       Uninstall(arguments);
