@@ -20,12 +20,20 @@ namespace {
 // {5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}
 const CLSID CLSID_QLXTessel = {
     0x5E2A9C71, 0x3B64, 0x4D0F, {0xA8, 0xE2, 0x91, 0xC7, 0xD0, 0x4B, 0x36, 0xF5}};
-constexpr const char* SClassKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
-constexpr const char* SServerKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
-constexpr const char* SIconKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\DefaultIcon";
+// Every key below is under HKEY_LOCAL_MACHINE. The class goes into the
+// machine's own classes, never through HKEY_CLASSES_ROOT: that view writes
+// into the user's classes wherever a key of the same name exists there, so a
+// key planted or left over by the user would take the registration, and the
+// unregistration would never reach the machine's.
+constexpr const char* SClassKey =
+    "Software\\Classes\\CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
+constexpr const char* SServerKey =
+    "Software\\Classes\\CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\InProcServer32";
+constexpr const char* SIconKey =
+    "Software\\Classes\\CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\DefaultIcon";
 constexpr const char* SShellFolderKey =
-    "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellFolder";
-// Under HKEY_LOCAL_MACHINE: the computer folder lists the classes named here.
+    "Software\\Classes\\CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellFolder";
+// The computer folder lists the classes named here.
 constexpr const char* SNameSpaceKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
     "MyComputer\\NameSpace\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
@@ -307,16 +315,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" HRESULT WINAPI DllUnregisterServer() {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, SNameSpaceKey);
   for (const char* key : {SServerKey, SIconKey, SShellFolderKey})
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, key);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
   HKEY k = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, SClassKey, 0, KEY_READ | KEY_WRITE, &k) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SClassKey, 0, KEY_READ | KEY_WRITE, &k) == ERROR_SUCCESS) {
     DWORD subkeys = 0;
     RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                      nullptr, nullptr, nullptr);
     RegDeleteValueA(k, nullptr);
     RegCloseKey(k);
     if (subkeys == 0)
-      RegDeleteKeyA(HKEY_CLASSES_ROOT, SClassKey);
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, SClassKey);
   }
   return S_OK;
 }
@@ -332,12 +340,12 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
   char icon[MAX_PATH + 2] = {};
   lstrcpyA(icon, path);
   lstrcatA(icon, ",0");
-  if (SetString(HKEY_CLASSES_ROOT, SClassKey, nullptr, SDisplayName) ||
-      SetString(HKEY_CLASSES_ROOT, SIconKey, nullptr, icon) ||
-      SetDword(HKEY_CLASSES_ROOT, SShellFolderKey, "Attributes", SFolderAttributes) ||
+  if (SetString(HKEY_LOCAL_MACHINE, SClassKey, nullptr, SDisplayName) ||
+      SetString(HKEY_LOCAL_MACHINE, SIconKey, nullptr, icon) ||
+      SetDword(HKEY_LOCAL_MACHINE, SShellFolderKey, "Attributes", SFolderAttributes) ||
       SetString(HKEY_LOCAL_MACHINE, SNameSpaceKey, nullptr, SDisplayName) ||
-      SetString(HKEY_CLASSES_ROOT, SServerKey, "ThreadingModel", "Apartment") ||
-      SetString(HKEY_CLASSES_ROOT, SServerKey, nullptr, path)) {
+      SetString(HKEY_LOCAL_MACHINE, SServerKey, "ThreadingModel", "Apartment") ||
+      SetString(HKEY_LOCAL_MACHINE, SServerKey, nullptr, path)) {
     DllUnregisterServer();
     return SELFREG_E_CLASS;
   }

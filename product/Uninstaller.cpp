@@ -1,8 +1,9 @@
 // The product's uninstaller proper. The part in the installation folder
-// (uninstall.cpp) writes this program into a private folder under the user's
-// temporary folder and starts it there with a handle on itself and the folder
+// (uninstall.cpp) writes this program into a private folder under the Windows
+// folder's Temp and starts it there with a handle on itself and the folder
 // it ran from; this removes the product with the setup program's own helpers,
-// in the same order and by the same rules as the setup's uninstall.
+// in the same order and by the same rules as the setup's uninstall, holding
+// the product's change lock from its question to its end.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "rtl/SysUtils.h"
+#include "setup/ChangeLock.h"
 // The wizard's texts only: its code is not linked in.
 #include "setup/Unit1.h"
 #include "setup/Unit2.h"
@@ -26,6 +29,10 @@ constexpr const char* SWrongFolder =
 // Longest wait for the part in the installation folder to end: its file is
 // one of those to delete.
 constexpr DWORD SStarterWait = 30000;
+// Longest wait for the change lock: a change that has just ended (an
+// uninstaller whose last box was answered) lets go of it a moment later.
+constexpr DWORD SLockWait = 10000;
+constexpr DWORD SLockPoll = 250;
 // The product's files, as the setup program's payload names them.
 const std::vector<std::string> SProductFiles = {"QLX_Tessel_3.dll", "sqlite3.dll", "uninstall.exe",
                                                 "Msvcrt.dll"};
@@ -67,6 +74,20 @@ TArguments ParseArguments() {
   return arguments;
 }
 
+// Drops the trailing delimiters, walking the text by characters of the ANSI
+// code page: the second byte of a double-byte character is no delimiter.
+void DropTrailingDelimiters(std::string& path) {
+  for (;;) {
+    size_t last = std::string::npos;
+    for (size_t i = 0; i < path.size();
+         i += IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size() ? 2 : 1)
+      last = i;
+    if (last == std::string::npos || last + 1 != path.size() || path[last] != '\\')
+      return;
+    path.pop_back();
+  }
+}
+
 // A folder's full, long form without a trailing delimiter, for comparing.
 std::string Canonical(const std::string& folder) {
   char full[MAX_PATH * 2] = {};
@@ -76,8 +97,7 @@ std::string Canonical(const std::string& folder) {
   char longer[MAX_PATH * 2] = {};
   const DWORD m = GetLongPathNameA(full, longer, sizeof longer);
   std::string result = m == 0 || m >= sizeof longer ? std::string(full, n) : std::string(longer, m);
-  while (!result.empty() && result.back() == '\\')
-    result.pop_back();
+  DropTrailingDelimiters(result);
   return result;
 }
 
@@ -86,20 +106,51 @@ bool SameFolder(const std::string& a, const std::string& b) {
   return !x.empty() && lstrcmpiA(x.c_str(), Canonical(b).c_str()) == 0;
 }
 
+// The change lock, taken as soon as no other change holds it, or not held
+// when one still does after SLockWait.
+std::unique_ptr<setup::TChangeLock> TakeChangeLock() {
+  for (DWORD waited = 0;; waited += SLockPoll) {
+    auto lock = std::make_unique<setup::TChangeLock>();
+    if (lock->Held() || waited >= SLockWait)
+      return lock;
+    Sleep(SLockPoll);
+  }
+}
+
 void Finish(const char* text) {
   ui::Application->MessageBox(text);
 }
 
+// The folder, with its delimiter, of the Uninstall.exe that the uninstall
+// record names as the setup writes it ("\"<folder>\\Uninstall.exe\""); empty
+// when it names anything else. Taken as untrusted as a registered library's
+// path, and held to the same rule.
+std::string RecordedFolder() {
+  std::string command =
+      setup::ReadRegistryString(setup::SUninstallKey, "UninstallString", HKEY_LOCAL_MACHINE);
+  if (command.size() > 2 && command.front() == '"' && command.back() == '"')
+    command = command.substr(1, command.size() - 2);
+  const std::string folder = setup::InstalledFolderOf(command);
+  if (folder.empty() || !rtl::SameText(command.substr(folder.size()), "Uninstall.exe") ||
+      !setup::IsProductServerPath(folder + setup::SServerFileName))
+    return {};
+  return folder;
+}
+
+// Removes the product from the folder the starter ran from, and only there.
+// Without a registered library (an uninstall stopped by a file in use has
+// unregistered it already) the uninstall record names the folder, so that
+// Windows' list never keeps an entry that nothing removes.
 void Uninstall(const TArguments& arguments) {
   const std::wstring library = setup::GetInstalledServerPath();
-  if (library.empty())
-    return Finish(setup::SNotInstalled);
-  const std::string folder = setup::InstalledFolderOf(setup::WideToAnsi(library));
+  const std::string folder =
+      library.empty() ? RecordedFolder() : setup::InstalledFolderOf(setup::WideToAnsi(library));
   if (folder.empty() || !SameFolder(folder, arguments.Folder))
-    return Finish(SWrongFolder);
+    return Finish(library.empty() ? setup::SNotInstalled : SWrongFolder);
   if (arguments.Starter)
     WaitForSingleObject(arguments.Starter, SStarterWait);
-  setup::UnregisterAndRestartShell(library);
+  if (!library.empty())
+    setup::UnregisterAndRestartShell(library);
   const std::string inUse = setup::DeleteProductFiles(folder, SProductFiles);
   if (!inUse.empty())
     return Finish(setup::AccessDeniedText(inUse).c_str());
@@ -116,7 +167,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   try {
     application.Initialize();
     application.SetTitle("QLXT3SE");
-    if (application.Confirm(SQuestion))
+    // Taken before the question: a second uninstaller or a setup's "Start"
+    // must not change the product between the answer and the end.
+    const std::unique_ptr<setup::TChangeLock> lock = TakeChangeLock();
+    if (!lock->Held())
+      application.MessageBox(setup::SChangeLockBusy);
+    else if (application.Confirm(SQuestion))
       Uninstall(arguments);
   } catch (const std::exception& e) {
     application.ShowException(e);

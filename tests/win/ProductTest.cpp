@@ -24,6 +24,10 @@ constexpr const char* SServerKey = "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5
 constexpr const char* SSettingsKey =
     "CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}\\ShellEx\\Preferencies\\General";
 
+// The user's own classes, which the product never touches.
+constexpr const char* SUserClassKey =
+    "Software\\Classes\\CLSID\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
+
 constexpr const char* SNameSpaceKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
     "MyComputer\\NameSpace\\{5E2A9C71-3B64-4D0F-A8E2-91C7D04B36F5}";
@@ -105,6 +109,7 @@ protected:
   }
   void TearDown() override {
     RegDeleteTreeA(HKEY_CLASSES_ROOT, SClassKey);
+    RegDeleteTreeA(HKEY_CURRENT_USER, SUserClassKey);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, SNameSpaceKey);
     DeleteFileA(FLibrary.c_str());
     RemoveDirectoryA(FFolder.c_str());
@@ -131,6 +136,38 @@ TEST_F(ProductTest, RegistrationLeavesItsPathAndUnregistrationKeepsTheSettings) 
   RegisterServer(AnsiToWide(FLibrary));
   UnregisterServer(AnsiToWide(FLibrary));
   EXPECT_FALSE(wintest::KeyExists(HKEY_CLASSES_ROOT, SClassKey));
+}
+
+// A per-user key of the class, planted or left over, takes nothing from the
+// registration and loses nothing to the unregistration: both keep to the
+// machine's own classes. (Wine does not merge the two into the classes view,
+// so what shows here is which key is written.)
+TEST_F(ProductTest, RegistrationKeepsToTheMachinesClassesBesideAUsersKey) {
+  const std::string userServer = std::string(SUserClassKey) + "\\InProcServer32";
+  const std::string planted = "C:\\Users\\Public\\QLX_Tessel_3.dll";
+  wintest::SetRawValue(HKEY_CURRENT_USER, userServer, "", REG_SZ, planted + '\0');
+  const auto before = wintest::RawValue(HKEY_CURRENT_USER, userServer, "");
+  const std::string machine = std::string("Software\\Classes\\") + SClassKey;
+  const auto userKeyIsAsPlanted = [&] {
+    EXPECT_EQ(before, wintest::RawValue(HKEY_CURRENT_USER, userServer, ""));
+    EXPECT_FALSE(wintest::RawValue(HKEY_CURRENT_USER, userServer, "ThreadingModel"));
+    EXPECT_FALSE(wintest::RawValue(HKEY_CURRENT_USER, SUserClassKey, ""));
+    for (const char* sub : {"\\DefaultIcon", "\\ShellFolder"})
+      EXPECT_FALSE(wintest::KeyExists(HKEY_CURRENT_USER, SUserClassKey + std::string(sub))) << sub;
+  };
+
+  RegisterServer(AnsiToWide(FLibrary));
+  EXPECT_EQ(FLibrary, ReadRegistryString(machine + "\\InProcServer32", "", HKEY_LOCAL_MACHINE));
+  EXPECT_EQ("QLX Tessel", ReadRegistryString(machine, "", HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(FLibrary + ",0", ReadRegistryString(machine + "\\DefaultIcon", "", HKEY_LOCAL_MACHINE));
+  EXPECT_TRUE(wintest::RawValue(HKEY_LOCAL_MACHINE, machine + "\\ShellFolder", "Attributes"));
+  EXPECT_EQ(AnsiToWide(FLibrary), GetInstalledServerPath());
+  userKeyIsAsPlanted();
+
+  UnregisterServer(AnsiToWide(FLibrary));
+  EXPECT_FALSE(wintest::KeyExists(HKEY_LOCAL_MACHINE, machine));
+  EXPECT_EQ(L"", GetInstalledServerPath());
+  userKeyIsAsPlanted();
 }
 
 // The computer folder lists the registered product as "QLX Tessel"; bound
