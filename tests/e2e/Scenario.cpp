@@ -327,6 +327,22 @@ std::vector<std::string> ComputerFolderNames() {
   return names;
 }
 
+void ExpectPlainBox(const TMessageBox& box, const std::string& text) {
+  EXPECT_EQ(box.Text, text);
+  EXPECT_EQ(box.Caption, "QLXT3SE");
+  EXPECT_FALSE(box.Icon) << text;
+}
+
+std::string PendingDeletions() {
+  char data[16384] = {};
+  DWORD size = sizeof data - 2;
+  RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+               "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
+  std::string text(data, size);
+  std::replace(text.begin(), text.end(), '\0', '|');
+  return text;
+}
+
 // --- "Start" --------------------------------------------------------------------
 
 TOutcome AwaitOutcome(TSetupProcess& setup, double seconds) {

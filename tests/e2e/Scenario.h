@@ -99,6 +99,12 @@ HWND WindowOfProcess(const char* cls, DWORD processId);
 // The display names of the computer folder's items, as the shell lists them.
 std::vector<std::string> ComputerFolderNames();
 
+// A plain message box of the program's: that text, captioned "QLXT3SE", no icon.
+void ExpectPlainBox(const TMessageBox& box, const std::string& text);
+
+// The files the system deletes at the next restart, "|" between the names.
+std::string PendingDeletions();
+
 // --- "Start" --------------------------------------------------------------------
 
 // What the setup program shows after "Start": a message box, the finish page,

@@ -85,12 +85,6 @@ void ExpectNothingRecorded() {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, SSettingsKey));
 }
 
-void ExpectPlainBox(const TMessageBox& box, const std::string& text) {
-  EXPECT_EQ(box.Text, text);
-  EXPECT_EQ(box.Caption, "QLXT3SE");
-  EXPECT_FALSE(box.Icon) << text;
-}
-
 // The box of a file that the full disk had no room for, naming its final
 // path and the system's reason.
 void ExpectNoRoom(const TMessageBox& box, const std::string& path) {
@@ -208,16 +202,6 @@ TMessageBox RunUninstaller(const std::string& commandLine, int answer) {
   if (!PressButton(question, answer))
     return {};
   return answer == IDYES ? WaitForMessageBox(0) : TMessageBox{};
-}
-
-std::string PendingDeletions() {
-  char data[16384] = {};
-  DWORD size = sizeof data - 2;
-  RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
-               "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
-  std::string text(data, size);
-  std::replace(text.begin(), text.end(), '\0', '|');
-  return text;
 }
 
 // Fills the disk of path so that only about leave bytes stay free.

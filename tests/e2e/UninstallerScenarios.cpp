@@ -32,27 +32,11 @@ std::string UninstallString() {
   return RegistryString(HKEY_LOCAL_MACHINE, SUninstallKey, "UninstallString").value_or("");
 }
 
-void ExpectPlainBox(const TMessageBox& box, const std::string& text) {
-  EXPECT_EQ(box.Text, text);
-  EXPECT_EQ(box.Caption, "QLXT3SE");
-  EXPECT_FALSE(box.Icon) << text;
-}
-
 // The Windows folder's own Temp, where the private copies go.
 std::string WindowsTemp() {
   char path[MAX_PATH] = {};
   const UINT n = GetSystemWindowsDirectoryA(path, sizeof path);
   return std::string(path, n) + "\\Temp";
-}
-
-std::string PendingDeletions() {
-  char data[16384] = {};
-  DWORD size = sizeof data - 2;
-  RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
-               "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data, &size);
-  std::string text(data, size);
-  std::replace(text.begin(), text.end(), '\0', '|');
-  return text;
 }
 
 // A new install through every page into folder, ended with "Restart later".
