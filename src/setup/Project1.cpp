@@ -24,6 +24,25 @@ void RestrictDllSearch() {
   SetDllDirectoryA("");
 }
 
+std::unique_ptr<setup::TForm3> GViewer;
+bool GViewerFailed = false;
+
+void MakeViewer() {
+  if (setup::Form3 || GViewerFailed)
+    return;
+  try {
+    auto viewer = std::make_unique<setup::TForm3>(nullptr);
+    viewer->LoadFromResource("TFORM3");
+    GViewer = std::move(viewer);
+    setup::Form3 = GViewer.get();
+  } catch (const std::exception& e) {
+    // Ends the program as a failure, as before the wizard showed it would.
+    ui::Application->ShowException(e);
+    ui::Application->Terminate();
+    GViewerFailed = true;
+  }
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -38,26 +57,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     form1->LoadFromResource("TFORM1");
     form1->Show();
     // The viewer opens from the last page only: it is read once the first
-    // page has been drawn.
-    std::unique_ptr<setup::TForm3> form3;
-    bool failed = false;
-    application.RunWhenIdle([&] {
-      try {
-        auto viewer = std::make_unique<setup::TForm3>(nullptr);
-        viewer->LoadFromResource("TFORM3");
-        form3 = std::move(viewer);
-        setup::Form3 = form3.get();
-      } catch (const std::exception& e) {
-        // Ends the program as a failure before the wizard showed would.
-        application.ShowException(e);
-        application.Terminate();
-        failed = true;
-      }
-    });
+    // page has been drawn, or at the thumbnail's click if that comes first.
+    setup::MakeForm3 = &MakeViewer;
+    application.RunWhenIdle(&MakeViewer);
     application.Run();
+    setup::MakeForm3 = nullptr;
     setup::Form3 = nullptr;
+    GViewer.reset();
     setup::Form1 = nullptr;
-    if (failed)
+    if (GViewerFailed)
       return 1;
   } catch (const std::exception& e) {
     application.ShowException(e);

@@ -338,6 +338,8 @@ void TForm1::Button15Click(rtl::TObject*) {
 }
 
 void TForm1::Image1Click(rtl::TObject*) {
+  if (!Form3 && MakeForm3)
+    MakeForm3();
   if (Form3)
     Form3->Show();
 }

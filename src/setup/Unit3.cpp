@@ -7,6 +7,7 @@
 namespace setup {
 
 TForm3* Form3 = nullptr;
+void (*MakeForm3)() = nullptr;
 
 TForm3::TForm3(rtl::TComponent* owner) : ui::TForm(owner) {
   AddHandler("Image1Click", &TForm3::Image1Click);

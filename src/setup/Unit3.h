@@ -17,6 +17,9 @@ protected:
 };
 
 extern TForm3* Form3;
+// Makes Form3 when it is not there yet; set by the program, which reads the
+// viewer only after the first page is drawn.
+extern void (*MakeForm3)();
 
 void RegisterForm3Class();
 

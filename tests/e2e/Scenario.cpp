@@ -333,6 +333,17 @@ void ExpectPlainBox(const TMessageBox& box, const std::string& text) {
   EXPECT_FALSE(box.Icon) << text;
 }
 
+void PressOkUntilEnded(const TMessageBox& box) {
+  DWORD id = 0;
+  GetWindowThreadProcessId(box.Window, &id);
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  EXPECT_TRUE(PressOk(box)) << box.Text;
+  if (process) {
+    EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0) << "ended after: " << box.Text;
+    CloseHandle(process);
+  }
+}
+
 std::string PendingDeletions() {
   char data[16384] = {};
   DWORD size = sizeof data - 2;

@@ -102,6 +102,11 @@ std::vector<std::string> ComputerFolderNames();
 // A plain message box of the program's: that text, captioned "QLXT3SE", no icon.
 void ExpectPlainBox(const TMessageBox& box, const std::string& text);
 
+// Answers an uninstaller's last box and waits until the uninstaller has
+// ended: until then it holds the change lock, and an uninstaller started
+// meanwhile would rightly find the product busy.
+void PressOkUntilEnded(const TMessageBox& box);
+
 // The files the system deletes at the next restart, "|" between the names.
 std::string PendingDeletions();
 

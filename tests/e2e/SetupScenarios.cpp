@@ -438,7 +438,7 @@ TEST_F(Uninstall, RecordedUninstallerRemovesTheProductFromItsOwnFolder) {
   WriteBytes(elsewhere + "\\Uninstall.exe", Installed(folder, "uninstall.exe"));
   const TMessageBox refused = RunUninstaller("\"" + elsewhere + "\\Uninstall.exe\"", IDYES);
   EXPECT_NE(refused.Text.find("does not belong"), std::string::npos) << refused.Text;
-  PressOk(refused);
+  PressOkUntilEnded(refused);
   EXPECT_TRUE(ProductState(folder) == installed) << "\"No\" and a foreign folder change nothing";
 
   TMessageBox box = RunUninstaller(Record("UninstallString"), IDYES);
@@ -446,7 +446,7 @@ TEST_F(Uninstall, RecordedUninstallerRemovesTheProductFromItsOwnFolder) {
   REQUIRE(PressOk(box));
   box = WaitForMessageBox(0);
   ExpectPlainBox(box, "Uninstall successfull");
-  REQUIRE(PressOk(box));
+  PressOkUntilEnded(box);
   EXPECT_FALSE(FolderExists(folder)) << "the installation folder is emptied and removed";
   EXPECT_TRUE(FolderExists(kRoot + "\\Recorded"));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SUninstallKey));
@@ -465,7 +465,7 @@ TEST_F(Uninstall, RecordedUninstallerRemovesTheProductFromItsOwnFolder) {
   PressOk(box);
   box = WaitForMessageBox(0);
   ExpectPlainBox(box, "Access denied...\r\nFilename: " + busy + "\r\nInstallation terminated...");
-  PressOk(box);
+  PressOkUntilEnded(box);
   CloseHandle(held);
   EXPECT_EQ(Record("DisplayName"), "QLX Tessel 3 Starter Edition") << "the record stays";
   EXPECT_EQ(Installed(folder, "uninstall.exe"), Payload("uninstall.exe"));

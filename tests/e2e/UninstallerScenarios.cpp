@@ -92,20 +92,6 @@ TMessageBox RunUninstaller(const std::string& commandLine, int answer) {
   return WaitForMessageBox(0);
 }
 
-// Answers an uninstaller's last box and waits until the uninstaller has
-// ended: until then it holds the change lock, and an uninstaller started
-// meanwhile would rightly find the product busy.
-void PressOkUntilEnded(const TMessageBox& box) {
-  DWORD id = 0;
-  GetWindowThreadProcessId(box.Window, &id);
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-  EXPECT_TRUE(PressOk(box)) << box.Text;
-  if (process) {
-    EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0) << "ended after: " << box.Text;
-    CloseHandle(process);
-  }
-}
-
 // TEMP and TMP of the programs this process starts, for as long as it lives.
 class TTempOverride {
 public:
