@@ -33,6 +33,15 @@ win32 | win64) ;;
 esac
 export WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine names Unix files in the character set of the locale: without a UTF-8
+# one (a fresh machine sets none) no file name outside ASCII can be made.
+case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+*.UTF-8 | *.utf8 | *.UTF8 | *.utf-8) ;;
+*)
+  unset LC_ALL LC_CTYPE
+  export LANG=C.UTF-8
+  ;;
+esac
 # No Mono or Gecko installers, no menu entries: the tests need none of them.
 # No crash debugger either: under qemu it hangs instead of reporting, and a
 # crashed test must end. A start always uses these; a caller's own overrides
@@ -260,6 +269,7 @@ env)
   start >/dev/null
   printf 'export WINEPREFIX=%q WINEARCH=%q WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q\n' \
     "$WINEPREFIX" "$arch" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$(cat "$state/display")"
+  if [ -z "${LC_ALL:-}${LC_CTYPE:-}" ]; then printf 'export LANG=%q\n' "${LANG:-}"; fi
   ;;
 stop)
   end_prefix
