@@ -111,8 +111,8 @@ TStagedInstall::TStagedInstall(const mx::TmxStorage& storage, const std::string&
   try {
     // The rule ran before the folders existed: one that someone else made
     // meanwhile is judged as it is now, before anything is written into it.
-    const size_t longest = std::max(LongestFileName(storage), SScratchNameLength);
-    if (std::string problem = InstallFolderProblem(folder, longest); !problem.empty())
+    if (std::string problem = InstallFolderProblem(folder, LongestFileName(storage));
+        !problem.empty())
       throw rtl::Exception(InvalidFolderText(folder, problem));
     for (int i = 0; i < storage.StoredItems()->Count(); ++i)
       Stage(*storage.GetStoredItem(i), names);

@@ -374,9 +374,8 @@ void TForm1::Button14Click(rtl::TObject*) {
 }
 
 bool TForm1::InstallCanStart(const std::string& folder) {
-  // Room for the scratch names that the files are staged under, too.
-  const size_t longest = std::max(LongestFileName(*mxStorage1), SScratchNameLength);
-  std::string problem = InstallFolderProblem(folder, longest);
+  // The rule leaves room for the scratch names the files are staged under.
+  std::string problem = InstallFolderProblem(folder, LongestFileName(*mxStorage1));
   // The registered library path is read back as a value of at most 255
   // characters: a longer one would be registered, then never found again.
   if (problem.empty() && WithDelimiter(folder).size() + std::strlen(SLibraryFileName) > 255)
